@@ -1,0 +1,48 @@
+# Install rules: the program, the Access driver's setup library and the
+# odbcinst.ini entry that registers the driver with absolute installed paths.
+# Included at the end of the top-level CMakeLists, once every target exists.
+# The desktop entry, metainfo and icons are installed next to their sources
+# in resources/.
+
+if(TARGET tarnwick)
+  install(TARGETS tarnwick RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
+
+# unixODBC loads the setup library by the path in Setup=, never through the
+# linker's search path, so it lives with the other ODBC modules.
+set(TARNWICK_ODBC_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/odbc)
+install(TARGETS tarnwick_mdbsetup LIBRARY DESTINATION ${TARNWICK_ODBC_MODULE_DIR})
+
+# The entry for the installed tree comes from the same template as the build
+# tree's, with the build path of the setup library swapped for its installed
+# one. The installed path is only known at install time: CPack installs under
+# its own prefix (/usr for the Debian package, with DESTDIR set to its staging
+# folder), whatever CMAKE_INSTALL_PREFIX was when the tree was configured.
+set(_entry_template ${PROJECT_SOURCE_DIR}/driver_setup/odbcinst-entry.ini.in)
+set(_setup_genex "$<TARGET_FILE:tarnwick_mdbsetup>")
+file(READ ${_entry_template} _entry)
+string(FIND "${_entry}" "${_setup_genex}" _at)
+if(_at EQUAL -1)
+  message(FATAL_ERROR "${_entry_template} no longer names the setup library as ${_setup_genex}; "
+                      "update cmake/Install.cmake to match")
+endif()
+string(REPLACE "${_setup_genex}" "@TARNWICK_INSTALLED_SETUP@" _entry "${_entry}")
+set(TARNWICK_INSTALLED_ENTRY_TEMPLATE ${CMAKE_BINARY_DIR}/install/odbcinst-entry.ini.in)
+file(WRITE ${TARNWICK_INSTALLED_ENTRY_TEMPLATE} "${_entry}")
+
+# Where the entry itself is installed; the Debian package's postinst hands it
+# to `odbcinst -i -d -f`.
+set(TARNWICK_ENTRY_DIR ${CMAKE_INSTALL_DATADIR}/tarnwick)
+set(TARNWICK_INSTALLED_ENTRY ${CMAKE_BINARY_DIR}/install/odbcinst-entry.ini)
+
+if(IS_ABSOLUTE "${TARNWICK_ODBC_MODULE_DIR}")
+  set(_module_dir "${TARNWICK_ODBC_MODULE_DIR}")
+else()
+  set(_module_dir "\${CMAKE_INSTALL_PREFIX}/${TARNWICK_ODBC_MODULE_DIR}")
+endif()
+install(CODE "
+  set(TARNWICK_MDB_DRIVER \"${TARNWICK_MDB_DRIVER}\")
+  set(TARNWICK_INSTALLED_SETUP \"${_module_dir}/$<TARGET_FILE_NAME:tarnwick_mdbsetup>\")
+  configure_file(\"${TARNWICK_INSTALLED_ENTRY_TEMPLATE}\" \"${TARNWICK_INSTALLED_ENTRY}\" @ONLY)
+")
+install(FILES ${TARNWICK_INSTALLED_ENTRY} DESTINATION ${TARNWICK_ENTRY_DIR})
