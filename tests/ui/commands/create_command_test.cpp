@@ -1,0 +1,200 @@
+// The Create command against the real installer, in a sandbox where the Access
+// driver is registered with our setup library.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+#include "form_harness.h"
+#include "odbc_sandbox.h"
+
+using namespace tarnwick::testing;
+
+namespace {
+
+std::vector<std::string> SuccessLines(const std::string& database, const std::string& dataSource) {
+    return {"Database name: " + database, "DSN: " + dataSource, "Creating System DSN...",
+            "System DSN created successfully!"};
+}
+
+std::string FixtureDirectory() {
+    std::string directory = FixturePath("dates.mdb");
+    return directory.substr(0, directory.rfind('/') + 1);
+}
+
+QString Joined(const std::vector<std::string>& lines) {
+    QStringList text;
+    for (const std::string& line : lines) {
+        text.append(QString::fromStdString(line));
+    }
+    return text.join('\n');
+}
+
+} // namespace
+
+class CreateCommandTest : public QObject {
+    Q_OBJECT
+
+    OdbcSandbox sandbox_;
+    ScriptedToolkit toolkit_;
+    CountingInstaller installer_;
+    std::unique_ptr<RecordingForm> form_;
+
+    void Press() { QTest::mouseClick(form_->BitBtn2, Qt::LeftButton); }
+
+private slots:
+    void initTestCase() { sandbox_.Export(); }
+
+    void init() {
+        toolkit_ = ScriptedToolkit();
+        installer_.requests = 0;
+        sandbox_.WriteOdbcIni("");
+        form_ = std::make_unique<RecordingForm>();
+        form_->SetToolkit(toolkit_);
+        form_->SetInstaller(installer_);
+        ShowAsMainWindow(*form_);
+    }
+
+    void cleanup() { form_.reset(); }
+
+    void refusesMissingOrUnsafeValues_data() {
+        QTest::addColumn<QString>("database");
+        QTest::addColumn<QString>("dataSource");
+        QTest::addColumn<QString>("directory");
+        QTest::addColumn<bool>("cancelEnabled");
+        QTest::addColumn<QString>("expected");
+
+        const QString dbEmpty = "Database name can not be empty.";
+        const QString dsnEmpty = "You must enter a name for DSN entry.";
+        const QString dirEmpty = "Directory can not be empty.";
+        const QString dbSemicolon = "Database name can not contain ';'.";
+        const QString dsnSemicolon = "DSN name can not contain ';'.";
+        const QString dirSemicolon = "Directory can not contain ';'.";
+
+        QTest::newRow("all three empty") << "" << "" << "" << true << dbEmpty + "\n" + dsnEmpty + "\n" + dirEmpty;
+        QTest::newRow("DSN and directory empty: no leading line feed")
+            << "sales.mdb" << "" << "" << true << dsnEmpty + "\n" + dirEmpty;
+        QTest::newRow("only the database empty") << "" << "Sales" << "/srv/data/" << true << dbEmpty;
+        QTest::newRow("only the directory empty, Cancel disabled")
+            << "sales.mdb" << "Sales" << "" << false << dirEmpty;
+        QTest::newRow("DSN name adding a driver of its own")
+            << "sales.mdb" << "a;Driver=/tmp/x.so" << "/srv/data/" << true << dsnSemicolon;
+        QTest::newRow("semicolon in the database name") << "sales;x.mdb" << "Sales" << "/srv/data/" << true
+                                                        << dbSemicolon;
+        QTest::newRow("semicolon in the directory, Cancel disabled")
+            << "sales.mdb" << "Sales" << "/srv/data;PWD=x/" << false << dirSemicolon;
+        QTest::newRow("a lone semicolon") << ";" << "Sales" << "/srv/data/" << true << dbSemicolon;
+        QTest::newRow("semicolons in all three")
+            << "a;b" << ";" << "c;" << true << dbSemicolon + "\n" + dsnSemicolon + "\n" + dirSemicolon;
+        QTest::newRow("empty fields first, then semicolons")
+            << "" << "x;y" << "" << true << dbEmpty + "\n" + dirEmpty + "\n" + dsnSemicolon;
+    }
+
+    void refusesMissingOrUnsafeValues() {
+        QFETCH(QString, database);
+        QFETCH(QString, dataSource);
+        QFETCH(QString, directory);
+        QFETCH(bool, cancelEnabled);
+        QFETCH(QString, expected);
+
+        Fill(*form_, database, dataSource, directory);
+        form_->CancelBBtn->setEnabled(cancelEnabled);
+        form_->AppendLogLine("a line from an earlier attempt");
+        form_->loggedLines.clear();
+        const FormState before = StateOf(*form_);
+
+        Press();
+
+        QCOMPARE(toolkit_.boxes.size(), 1u);
+        QCOMPARE(QString::fromStdString(toolkit_.boxes[0].text), expected);
+        QCOMPARE(toolkit_.boxes[0].caption, std::string("PARAMETER ERROR"));
+        QCOMPARE(toolkit_.boxes[0].flags, ui::MB_ICONERROR);
+        QCOMPARE(LogText(*form_), QString());
+        QVERIFY(form_->loggedLines.empty());
+        QCOMPARE(installer_.requests, 0);
+        QCOMPARE(sandbox_.ReadOdbcIni(), std::string());
+        QCOMPARE(StateOf(*form_), before);
+    }
+
+    void blanksCountAsFilled() {
+        Fill(*form_, " ", " ", " ");
+        Press();
+        QVERIFY(toolkit_.boxes.empty());
+        QCOMPARE(installer_.requests, 1);
+        QVERIFY(!form_->loggedLines.empty());
+        QCOMPARE(form_->loggedLines[0], std::string("Database name:  "));
+    }
+
+    void createsTheDataSource() {
+        const std::string directory = FixtureDirectory();
+        Fill(*form_, "dates.mdb", "TarnwickDates", QString::fromStdString(directory));
+        QVERIFY(form_->CancelBBtn->isEnabled());
+
+        Press();
+
+        QVERIFY(toolkit_.boxes.empty());
+        QCOMPARE(installer_.requests, 1);
+        // Code 0 has no message: the core's four lines and nothing after them.
+        QCOMPARE(form_->loggedLines, SuccessLines("dates.mdb", "TarnwickDates"));
+        QCOMPARE(LogText(*form_), Joined(SuccessLines("dates.mdb", "TarnwickDates")));
+        QVERIFY(!form_->CancelBBtn->isEnabled());
+        QVERIFY(sandbox_.ReadOdbcIni().find("[TarnwickDates]") != std::string::npos);
+        // The fields keep what the user typed.
+        QCOMPARE(form_->DSNNameEdit->text(), QString("TarnwickDates"));
+
+        const CommandResult query = RunIsql(sandbox_, "TarnwickDates", "SELECT IDCol FROM DateTest\n");
+        QVERIFY2(query.exitCode == 0, query.output.c_str());
+        QVERIFY2(query.output.find("6 rows fetched") != std::string::npos, query.output.c_str());
+    }
+
+    void onlyTheLastAttemptStaysInTheLog() {
+        Fill(*form_, "first.mdb", "TarnwickFirst", "/srv/data/");
+        Press();
+        QCOMPARE(LogText(*form_), Joined(SuccessLines("first.mdb", "TarnwickFirst")));
+
+        Fill(*form_, "second.mdb", "TarnwickSecond", "/srv/data/");
+        Press();
+        QCOMPARE(LogText(*form_), Joined(SuccessLines("second.mdb", "TarnwickSecond")));
+
+        form_->DSNNameEdit->clear();
+        Press();
+        QCOMPARE(LogText(*form_), QString());
+        QCOMPARE(toolkit_.boxes.size(), 1u);
+    }
+
+    void refusalWithoutRecords_data() {
+        QTest::addColumn<bool>("cancelEnabled");
+        QTest::newRow("Cancel enabled") << true;
+        QTest::newRow("Cancel disabled") << false;
+    }
+
+    void refusalWithoutRecords() {
+        QFETCH(bool, cancelEnabled);
+        SilentRefusingInstaller refusing;
+        form_->SetInstaller(refusing);
+        Fill(*form_, "sales.mdb", "Sales", "/srv/data/");
+        form_->CancelBBtn->setEnabled(cancelEnabled);
+
+        Press();
+
+        QCOMPARE(refusing.requests, 1);
+        const std::vector<std::string> expected = {
+            "Database name: sales.mdb",
+            "DSN: Sales",
+            "Creating System DSN...",
+            "Error creating DSN (CreateDSN):From button",
+            " No ODBC driver error messages provided.",
+        };
+        QCOMPARE(form_->loggedLines, expected);
+        QCOMPARE(LogText(*form_), Joined(expected));
+        QCOMPARE(form_->CancelBBtn->isEnabled(), cancelEnabled);
+        QVERIFY(toolkit_.boxes.empty());
+    }
+};
+
+QTEST_MAIN(CreateCommandTest)
+#include "create_command_test.moc"
