@@ -71,6 +71,11 @@ public slots:
     void DSNNameEditEnter();
     void DBNameEditExit();
 
+protected:
+    // Turns the fields' focus changes and the log's clicks into the handlers
+    // Qt has no signals for.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     std::unique_ptr<Ui::TForm1> form_;
     ui::Toolkit* toolkit_;

@@ -8,10 +8,15 @@ namespace ui {
 // Message-box flags and answers, numbered as the Windows API numbers them.
 inline constexpr unsigned MB_OK = 0;
 inline constexpr unsigned MB_OKCANCEL = 1;
+inline constexpr unsigned MB_YESNO = 4;
 inline constexpr unsigned MB_ICONERROR = 16;
+inline constexpr unsigned MB_ICONQUESTION = 32;
 inline constexpr unsigned MB_ICONWARNING = 48;
+inline constexpr unsigned MB_ICONINFORMATION = 64;
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
 
 // Options of the directory chooser.
 enum SelectDirectoryOption : unsigned {
@@ -27,7 +32,7 @@ public:
     virtual ~Toolkit() = default;
 
     // A message box with no owner window (the main window stays enabled).
-    // Returns IDOK or IDCANCEL.
+    // Returns IDOK or IDCANCEL (IDYES or IDNO for MB_YESNO).
     virtual int MessageBox(const std::string& text, const std::string& caption, unsigned flags) = 0;
 
     // The open-file dialog, with a filter "Name|pattern". Returns the full path of

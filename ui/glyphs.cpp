@@ -1,0 +1,46 @@
+#include "ui/glyphs.h"
+
+#include <stdexcept>
+
+#include <QPixmap>
+
+namespace ui {
+
+QImage WithTransparentColour(const QImage& image) {
+    QImage result = image.convertToFormat(QImage::Format_ARGB32);
+    if (result.isNull()) {
+        return result;
+    }
+    const QRgb key = result.pixel(0, result.height() - 1);
+    for (int y = 0; y < result.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(result.scanLine(y));
+        for (int x = 0; x < result.width(); ++x) {
+            if (line[x] == key) {
+                line[x] = qRgba(0, 0, 0, 0);
+            }
+        }
+    }
+    return result;
+}
+
+QIcon LoadGlyph(const QString& path) {
+    const QImage strip(path);
+    if (strip.isNull() || strip.width() != 2 * strip.height()) {
+        throw std::runtime_error("cannot read the button glyph " + path.toStdString());
+    }
+    const QImage transparent = WithTransparentColour(strip);
+    const int side = strip.height();
+    QIcon icon;
+    icon.addPixmap(QPixmap::fromImage(transparent.copy(0, 0, side, side)), QIcon::Normal);
+    icon.addPixmap(QPixmap::fromImage(transparent.copy(side, 0, side, side)), QIcon::Disabled);
+    return icon;
+}
+
+QIcon ApplicationIcon() {
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/images/tarnwick_32.xpm"), QSize(32, 32));
+    icon.addFile(QStringLiteral(":/images/tarnwick_16.xpm"), QSize(16, 16));
+    return icon;
+}
+
+} // namespace ui
