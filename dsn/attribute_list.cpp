@@ -9,18 +9,21 @@ namespace {
 
 constexpr std::string_view Placeholder = "%s";
 
-constexpr int CountPlaceholders(std::string_view text) {
+// Counts the '%' of the template, and those that start a "%s".
+constexpr int CountConversions(const char* text, bool onlyStrings) {
     int count = 0;
-    for (auto at = text.find(Placeholder); at != std::string_view::npos; at = text.find(Placeholder, at + 2)) {
-        ++count;
+    for (int i = 0; text[i] != '\0'; ++i) {
+        if (text[i] == '%' && (!onlyStrings || text[i + 1] == 's')) {
+            ++count;
+        }
     }
     return count;
 }
 
-// The template holds no other conversion, so substituting the three %s gives
-// exactly what sprintf would, at any length.
-static_assert(CountPlaceholders(AttributeTemplate) == 3);
-static_assert(std::string_view(AttributeTemplate).find('%') == std::string_view(AttributeTemplate).find(Placeholder));
+// The template holds three %s and no other conversion, so substituting them
+// gives exactly what sprintf would, at any length.
+static_assert(CountConversions(AttributeTemplate, true) == 3);
+static_assert(CountConversions(AttributeTemplate, false) == 3);
 
 const char* OrEmpty(const char* value) { return value != nullptr ? value : ""; }
 

@@ -18,7 +18,8 @@ const char* const ErrorMessages[ErrorMessageCount] = {
     "Could not get the free byte count of the target volume",
     "Could not rename database to temporary working name",
     "Could not create a backup copy of the database",
-    "The Jet driver requires a pathname with no spaces, and I could not get\n an alternate pathname for the path you specified.",
+    "The Jet driver requires a pathname with no spaces, and I could not get\n"
+    " an alternate pathname for the path you specified.",
     "Could not restore the MDB file back to its original location",
 };
 
