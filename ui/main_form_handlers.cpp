@@ -1,7 +1,6 @@
 #include "ui/main_form.h"
 
 #include <cstdint>
-#include <exception>
 #include <optional>
 #include <string>
 
@@ -118,18 +117,10 @@ void TForm1::DBNameBtnClick() {
 
 void TForm1::DirBrowseBtnClick() {
     std::string directory;
+    // Enabled before the chooser opens: whatever it then does, even throw
+    // (the application shows what escapes a handler), Cancel is back.
     EnableCancel(CancelBBtn);
-    bool chosen = false;
-    try {
-        chosen = toolkit_->SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt, 1000);
-    } catch (const std::exception& error) {
-        // Qt cannot carry an exception out of an event handler, so the failure
-        // is shown here the way the application shows any escaping exception:
-        // its message, under the application's title. The field keeps its text.
-        toolkit_->MessageBox(error.what(), "Tarnwick", ui::MB_ICONERROR);
-        return;
-    }
-    if (chosen) {
+    if (toolkit_->SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt, 1000)) {
         SetTextOf(DirectoryEdit, directory);
     }
 }

@@ -36,7 +36,7 @@ private slots:
         TForm1 form;
         ShowAsMainWindow(form);
         // Any box that opens would be unexpected; close it and let the checks fail.
-        ModalAnswerer answerer(QMessageBox::Cancel);
+        BoxAnswerer answerer(QMessageBox::Cancel);
 
         QVERIFY(form.DBNameBtn->hasFocus());
         PressTab();

@@ -156,15 +156,20 @@ private slots:
     void theRealBoxDoesNotTriggerItself() {
         QFETCH(int, button);
         QFETCH(int, flag);
-        toolkit_.showBox = [](const MessageBoxCall& box) {
+        toolkit_.showBox = [this](const MessageBoxCall& box) {
+            // Were the box to reopen itself, stop after a few rounds, so the
+            // count below fails instead of the test never ending.
+            if (toolkit_.boxes.size() > 3) {
+                return ui::IDCANCEL;
+            }
             return ui::QtToolkit().MessageBox(box.text, box.caption, box.flags);
         };
-        ModalAnswerer answerer(static_cast<QMessageBox::StandardButton>(button));
+        BoxAnswerer answerer(static_cast<QMessageBox::StandardButton>(button));
 
         TypeDatabaseAndLeave("missing.mdb");
-        QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
-        QCoreApplication::processEvents();
-        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        // The box is gone; the main window becomes active again, as a window
+        // manager would make it, and gets its focus back.
+        ShowAsMainWindow(*form_);
         QCoreApplication::processEvents();
 
         QCOMPARE(toolkit_.boxes.size(), 1u);

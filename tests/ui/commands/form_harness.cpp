@@ -120,24 +120,33 @@ void Fill(TForm1& form, const QString& database, const QString& dataSource, cons
     form.DirectoryEdit->setText(directory);
 }
 
-ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton button, std::function<void(QDialog*)> answerDialog)
+BoxAnswerer::BoxAnswerer(QMessageBox::StandardButton button, std::function<void(QDialog*)> answerDialog)
     : button_(button), answerDialog_(std::move(answerDialog)), timer_(new QTimer) {
     // Polled rather than single-shot: the box opens inside a handler, after the
     // test has handed control to the event loop.
     timer_->setInterval(20);
     QObject::connect(timer_, &QTimer::timeout, [this] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible()) {
+        QWidget* open = QApplication::activeModalWidget();
+        if (open == nullptr) {
+            // Boxes without an owner need not be modal.
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                if (window->isVisible() && qobject_cast<QMessageBox*>(window) != nullptr) {
+                    open = window;
+                    break;
+                }
+            }
+        }
+        if (open == nullptr || !open->isVisible()) {
             return;
         }
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        if (auto* box = qobject_cast<QMessageBox*>(open)) {
             seen_.append(box->text());
             if (QAbstractButton* answer = box->button(button_)) {
                 answer->click();
             } else {
                 box->reject();
             }
-        } else if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+        } else if (auto* dialog = qobject_cast<QDialog*>(open)) {
             seen_.append(dialog->windowTitle());
             if (answerDialog_) {
                 answerDialog_(dialog);
@@ -149,6 +158,6 @@ ModalAnswerer::ModalAnswerer(QMessageBox::StandardButton button, std::function<v
     timer_->start();
 }
 
-ModalAnswerer::~ModalAnswerer() { delete timer_; }
+BoxAnswerer::~BoxAnswerer() { delete timer_; }
 
 } // namespace tarnwick::testing

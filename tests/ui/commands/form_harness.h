@@ -112,17 +112,17 @@ char* toString(const FormState& state); // for QCOMPARE
 
 void Fill(TForm1& form, const QString& database, const QString& dataSource, const QString& directory);
 
-// While it lives, answers every real message box that opens (by pressing
-// `button`) and hands any other modal dialog to `answerDialog` (by default it
-// is rejected), recording what it saw, so a test never waits on a window
-// nobody will close.
-class ModalAnswerer {
+// While it lives, answers every real message box that opens, modal or not (by
+// pressing `button`), and hands any other modal dialog to `answerDialog` (by
+// default it is rejected), recording what it saw, so a test never waits on a
+// window nobody will close.
+class BoxAnswerer {
 public:
-    explicit ModalAnswerer(QMessageBox::StandardButton button,
+    explicit BoxAnswerer(QMessageBox::StandardButton button,
                            std::function<void(QDialog*)> answerDialog = {});
-    ~ModalAnswerer();
-    ModalAnswerer(const ModalAnswerer&) = delete;
-    ModalAnswerer& operator=(const ModalAnswerer&) = delete;
+    ~BoxAnswerer();
+    BoxAnswerer(const BoxAnswerer&) = delete;
+    BoxAnswerer& operator=(const BoxAnswerer&) = delete;
 
     // The texts of the boxes answered so far (a dialog's window title).
     const QStringList& seen() const { return seen_; }
