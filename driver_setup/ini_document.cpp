@@ -168,7 +168,14 @@ bool IniDocument::RemoveSection(const std::string& name) {
             last = i;
         }
     }
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header), lines_.begin() + static_cast<std::ptrdiff_t>(last + 1));
+    std::size_t first = header;
+    // The blank line that SetSection put before an appended section goes with it,
+    // so that adding and removing a data source gives the file back as it was.
+    const bool blankFollows = last + 1 == lines_.size() || TrimIniBlanks(lines_[last + 1].text).empty();
+    if (first > 0 && lines_[first - 1].text == "\n" && blankFollows) {
+        --first;
+    }
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.begin() + static_cast<std::ptrdiff_t>(last + 1));
     return true;
 }
 

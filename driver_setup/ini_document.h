@@ -55,8 +55,9 @@ public:
     void SetSection(const std::string& name, const std::vector<Entry>& entries);
 
     // Removes the first section of that name: its header and every line up to its
-    // last entry. Comments and blank lines after its last entry stay, since they
-    // usually introduce what follows. Returns false when there is no such section.
+    // last entry, and a blank line before it when no text follows directly.
+    // Comments and blank lines after its last entry stay, since they usually
+    // introduce what follows. Returns false when there is no such section.
     bool RemoveSection(const std::string& name);
 
     std::string Text() const;

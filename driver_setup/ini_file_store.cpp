@@ -135,6 +135,10 @@ private:
         std::string current;
         const bool exists = file.Get() >= 0;
         if (!exists) {
+            if (errno == EISDIR) {
+                Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, real_ + " is not a regular file; it was left unchanged.");
+                return Outcome::Done;
+            }
             if (errno != ENOENT) {
                 FailSystem("open " + real_ + " for writing", errno);
                 return Outcome::Done;

@@ -1,0 +1,161 @@
+#include "setup_client.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace tarnwick::testing {
+
+ClientResult RunClient(const OdbcSandbox& sandbox, const std::vector<std::string>& arguments,
+                       const std::map<std::string, std::string>& extra) {
+    std::vector<std::string> argv{CONFIG_DSN_CLIENT};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    auto environment = sandbox.Environment();
+    for (const auto& [name, value] : extra) {
+        environment[name] = value;
+    }
+    const CommandResult command = RunCommand(argv, environment);
+
+    ClientResult result;
+    result.exitCode = command.exitCode;
+    result.output = command.output;
+    std::istringstream lines(command.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (line == "result=1") {
+            result.succeeded = true;
+        }
+        unsigned index = 0;
+        unsigned long code = 0;
+        int consumed = 0;
+        if (std::sscanf(line.c_str(), "record %u code=%lu message=%n", &index, &code, &consumed) == 2 && consumed > 0) {
+            result.records.push_back({code, line.substr(static_cast<std::size_t>(consumed))});
+        }
+    }
+    return result;
+}
+
+ClientResult ConfigDataSource(const OdbcSandbox& sandbox, int request, const std::vector<std::string>& attributes,
+                              const std::map<std::string, std::string>& extra) {
+    std::vector<std::string> arguments{std::to_string(request), kAccessDriver};
+    arguments.insert(arguments.end(), attributes.begin(), attributes.end());
+    return RunClient(sandbox, arguments, extra);
+}
+
+std::map<std::string, std::string> ReadProfile(const OdbcSandbox& sandbox,
+                                               const std::vector<std::pair<std::string, std::string>>& keys) {
+    std::vector<std::string> arguments{"--get"};
+    for (const auto& [section, key] : keys) {
+        arguments.push_back(section);
+        arguments.push_back(key);
+    }
+    const ClientResult result = RunClient(sandbox, arguments);
+    std::map<std::string, std::string> values;
+    std::istringstream lines(result.output);
+    std::string line;
+    std::size_t next = 0;
+    while (std::getline(lines, line) && next < keys.size()) {
+        const std::string prefix = keys[next].first + "." + keys[next].second + "=";
+        if (line.rfind(prefix, 0) != 0) {
+            continue;
+        }
+        std::string value = line.substr(prefix.size());
+        value = value.substr(0, value.rfind(" ("));
+        if (value != "<missing>") {
+            values[keys[next].first + "." + keys[next].second] = value;
+        }
+        ++next;
+    }
+    return values;
+}
+
+std::map<std::string, std::string> FaultEnvironment(const OdbcSandbox& sandbox, const std::string& fault) {
+    const std::string runtime = ASAN_RUNTIME;
+    return {{"LD_PRELOAD", runtime.empty() ? std::string(FAULT_SHIM) : runtime + ":" + FAULT_SHIM},
+            {"TARNWICK_FAULT", fault},
+            {"TARNWICK_FAULT_DIR", sandbox.Dir()}};
+}
+
+std::vector<CommandResult> RunConcurrently(const std::vector<std::vector<std::string>>& commands,
+                                           const std::map<std::string, std::string>& environment) {
+    struct Child {
+        pid_t pid;
+        int output;
+    };
+    std::vector<Child> children;
+    for (const auto& argv : commands) {
+        int pipeFds[2];
+        if (pipe2(pipeFds, O_CLOEXEC) != 0) {
+            throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
+        }
+        const pid_t pid = fork();
+        if (pid < 0) {
+            throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
+        }
+        if (pid == 0) {
+            dup2(pipeFds[1], STDOUT_FILENO);
+            dup2(pipeFds[1], STDERR_FILENO);
+            for (const auto& [name, value] : environment) {
+                setenv(name.c_str(), value.c_str(), 1);
+            }
+            std::vector<char*> args;
+            for (const auto& arg : argv) {
+                args.push_back(const_cast<char*>(arg.c_str()));
+            }
+            args.push_back(nullptr);
+            execvp(args[0], args.data());
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        children.push_back({pid, pipeFds[0]});
+    }
+    std::vector<CommandResult> results;
+    for (const auto& child : children) {
+        CommandResult result;
+        char buffer[4096];
+        ssize_t count;
+        while ((count = read(child.output, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
+            if (count > 0) {
+                result.output.append(buffer, static_cast<std::size_t>(count));
+            }
+        }
+        close(child.output);
+        int status = 0;
+        while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        results.push_back(result);
+    }
+    return results;
+}
+
+std::vector<std::string> DialogAttributes(const std::string& dsn, const std::string& database,
+                                          const std::string& directory) {
+    const std::string text = "DSN=" + dsn + ";FIL=MS Access;JetIniPath=odbcddp.ini;DBQ=" + database +
+                             ";DefaultDir=" + directory + ";Description=;UID=;PWD=;";
+    std::vector<std::string> entries;
+    std::size_t begin = 0;
+    for (std::size_t end = text.find(';'); end != std::string::npos; end = text.find(';', begin)) {
+        entries.push_back(text.substr(begin, end - begin));
+        begin = end + 1;
+    }
+    return entries;
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace tarnwick::testing
