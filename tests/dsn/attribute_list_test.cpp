@@ -102,13 +102,6 @@ INSTANTIATE_TEST_SUITE_P(Values, AttributeListLength,
                                            LongValues{"AllFarLonger", 100000, 200000, 300000}),
                          [](const ::testing::TestParamInfo<LongValues>& info) { return std::string(info.param.name); });
 
-TEST(AttributeList, ExactlyFilledOldBufferEndsInItsLastByte) {
-    const std::vector<char> list = dsn::BuildAttributeList(std::string(200, 'a').c_str(), std::string(236, 'b').c_str(),
-                                                           std::string(200, 'c').c_str());
-    ASSERT_EQ(list.size(), 720u);
-    EXPECT_EQ(std::string(list.end() - 7, list.end()), "PWD=\0\0\0"s);
-}
-
 struct SemicolonCase {
     const char* name;
     std::string before; // includes the terminator and whatever lies after it

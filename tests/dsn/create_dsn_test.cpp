@@ -33,17 +33,6 @@ TEST(CreateDSN, RequestsASystemDsnWithTheList) {
                                   "DefaultDir=/srv/data\0Description=\0UID=\0PWD=\0\0"s);
 }
 
-TEST(CreateDSN, SuccessLogsFourLinesThenDisablesCancel) {
-    RecordingWindow window;
-    ScriptedInstaller installer;
-    EXPECT_EQ(static_cast<int>(CreateDSN(dsn::AccessDriverName, "sales.mdb", "Sales", "/srv/data", window, installer)),
-              0);
-    EXPECT_EQ(window.lines, (std::vector<std::string>{"Database name: sales.mdb", "DSN: Sales",
-                                                      "Creating System DSN...", "System DSN created successfully!"}));
-    EXPECT_EQ(window.disableCancelCalls, 1);
-    EXPECT_EQ(window.linesWhenCancelDisabled, 4u);
-}
-
 TEST(CreateDSN, RefusalLogsThreeLinesAndLeavesCancel) {
     RecordingWindow window;
     ScriptedInstaller installer;
