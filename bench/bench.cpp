@@ -1,0 +1,389 @@
+// Measures the program against its yardsticks in one run, so that the
+// machine's noise cancels out of the ratios:
+//   - start-up to a shown, idle window, and peak memory, against a minimal Qt
+//     Widgets program (both timed by the preloaded idle probe);
+//   - adding a data source with CreateDSN through the real installer and our
+//     setup library, against unixODBC's `odbcinst -i -s -l -f template`;
+//   - the time of one more data source when odbc.ini already holds many.
+// Everything runs in a sandbox ODBC directory (ODBCSYSINI); nothing is timed
+// against a limit here, the figures and ratios are printed for people.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "dsn/create_dsn.h"
+#include "dsn/installer.h"
+#include "dsn/window_operations.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+double Now() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw std::runtime_error("cannot read " + path.string());
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    if (!out.flush()) {
+        throw std::runtime_error("cannot write " + path.string());
+    }
+}
+
+struct ChildResult {
+    int status = 0;
+    double startedAt = 0; // CLOCK_MONOTONIC seconds, just before the spawn
+    double seconds = 0;   // until it was reaped
+    long peakRssKiB = 0;
+};
+
+// Runs argv with the process environment plus `extra`, waiting for it to end.
+ChildResult Run(const std::vector<std::string>& argv, const std::map<std::string, std::string>& extra = {},
+                bool quiet = true) {
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        const std::string name = entry.substr(0, entry.find('='));
+        if (!extra.contains(name)) {
+            envStrings.push_back(entry);
+        }
+    }
+    for (const auto& [name, value] : extra) {
+        envStrings.push_back(name + "=" + value);
+    }
+    std::vector<char*> envp;
+    for (auto& s : envStrings) {
+        envp.push_back(s.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<std::string> args = argv;
+    std::vector<char*> argp;
+    for (auto& s : args) {
+        argp.push_back(s.data());
+    }
+    argp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (quiet) {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    }
+    ChildResult result;
+    result.startedAt = Now();
+    pid_t pid = 0;
+    const int error = posix_spawnp(&pid, argp[0], &actions, nullptr, argp.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        throw std::runtime_error("cannot start " + argv[0] + ": " + std::strerror(error));
+    }
+    rusage usage{};
+    while (wait4(pid, &result.status, 0, &usage) < 0) {
+        if (errno != EINTR) {
+            throw std::runtime_error("wait4: " + std::string(std::strerror(errno)));
+        }
+    }
+    result.seconds = Now() - result.startedAt;
+    result.peakRssKiB = usage.ru_maxrss;
+    if (!WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0) {
+        throw std::runtime_error(argv[0] + " failed with status " + std::to_string(result.status));
+    }
+    return result;
+}
+
+struct StartUp {
+    double seconds;
+    double peakRssMiB;
+};
+
+// Start-up of one program to its first idle moment with a window shown, the
+// median of `runs` runs, and its median peak memory.
+StartUp MeasureStartUp(const std::string& program, const std::string& probe, const fs::path& scratch, int runs,
+                       const std::map<std::string, std::string>& environment) {
+    std::vector<double> times;
+    std::vector<double> memory;
+    const fs::path report = scratch / "idle";
+    for (int i = 0; i < runs; ++i) {
+        fs::remove(report);
+        auto env = environment;
+        env["LD_PRELOAD"] = probe;
+        env["TARNWICK_BENCH_IDLE_REPORT"] = report.string();
+        const ChildResult child = Run({program}, env);
+        if (!fs::exists(report)) {
+            throw std::runtime_error(program + " ended without reaching an idle, shown window");
+        }
+        const double idleAt = std::stod(ReadFile(report)) / 1e9;
+        times.push_back(idleAt - child.startedAt);
+        memory.push_back(static_cast<double>(child.peakRssKiB) / 1024.0);
+    }
+    return {Median(times), Median(memory)};
+}
+
+class DiscardingWindow : public dsn::WindowOperations {
+public:
+    void AppendLogLine(const std::string&) override {}
+    void DisableCancel() override {}
+};
+
+// One sandbox ODBC directory for this process (unixODBC reads ODBCSYSINI once).
+class Sandbox {
+public:
+    Sandbox() {
+        std::string pattern = (fs::temp_directory_path() / "tarnwick-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+        }
+        dir_ = pattern;
+        WriteFile(dir_ / "odbcinst.ini", ReadFile(TARNWICK_DRIVER_ENTRY));
+        WriteFile(dir_ / "odbc.ini", "");
+        setenv("ODBCSYSINI", dir_.c_str(), 1);
+    }
+    ~Sandbox() {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+    Sandbox(const Sandbox&) = delete;
+    Sandbox& operator=(const Sandbox&) = delete;
+
+    const fs::path& Dir() const { return dir_; }
+    fs::path OdbcIni() const { return dir_ / "odbc.ini"; }
+
+private:
+    fs::path dir_;
+};
+
+const std::string kFixtures = TARNWICK_FIXTURES_DIR;
+
+// The section CreateDSN makes the setup library write, as text, so that the
+// reference tool adds the very same data source.
+std::string Section(const std::string& name) {
+    return "[" + name + "]\nDriver=" + dsn::AccessDriverName +
+           "\nFIL=MS Access\nJetIniPath=odbcddp.ini\nDBQ=dates.mdb\nDefaultDir=" + kFixtures +
+           "\nDescription=\nUID=\nPWD=\nDatabase=" + kFixtures + "/dates.mdb\n";
+}
+
+std::string Sections(int count, const std::string& prefix) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += Section(prefix + std::to_string(i)) + "\n";
+    }
+    return text;
+}
+
+double TimeCreateDSN(const std::string& name) {
+    DiscardingWindow window;
+    const double start = Now();
+    const std::int8_t result =
+        CreateDSN(dsn::AccessDriverName, "dates.mdb", name.c_str(), kFixtures.c_str(), window, dsn::SystemInstaller());
+    const double seconds = Now() - start;
+    if (result != dsn::DsnCreated) {
+        throw std::runtime_error("CreateDSN refused " + name);
+    }
+    return seconds;
+}
+
+double TimeOdbcinst(const Sandbox& sandbox, const fs::path& templateFile) {
+    return Run({"odbcinst", "-i", "-s", "-l", "-f", templateFile.string()}, {{"ODBCSYSINI", sandbox.Dir().string()}})
+        .seconds;
+}
+
+int CountSections(const std::string& text) {
+    int count = 0;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        count += !line.empty() && line.front() == '[';
+    }
+    return count;
+}
+
+void ExpectSections(const Sandbox& sandbox, int expected, const char* what) {
+    const int found = CountSections(ReadFile(sandbox.OdbcIni()));
+    if (found != expected) {
+        throw std::runtime_error(std::string(what) + " left " + std::to_string(found) + " data sources, expected " +
+                                 std::to_string(expected));
+    }
+}
+
+struct Row {
+    std::string measure;
+    double ours;
+    double reference;
+    std::string unit;
+    std::string referenceName;
+    std::string target;
+    bool met;
+};
+
+void Print(const std::vector<Row>& rows) {
+    std::printf("%-34s %12s %12s  %-22s %7s  %s\n", "measure", "tarnwick", "reference", "(reference is)", "ratio",
+                "target");
+    for (const auto& row : rows) {
+        std::printf("%-34s %9.2f %-2s %9.2f %-2s  %-22s %7.3f  %s: %s\n", row.measure.c_str(), row.ours,
+                    row.unit.c_str(), row.reference, row.unit.c_str(), row.referenceName.c_str(),
+                    row.ours / row.reference, row.target.c_str(), row.met ? "met" : "MISSED");
+    }
+}
+
+struct Options {
+    int startUpRuns = 11;
+    int createCount = 200;
+    int growthRuns = 5;
+    std::vector<int> sizes{10, 1000, 10000};
+};
+
+Options ParseOptions(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto number = [&](int& into) {
+            if (i + 1 >= argc) {
+                throw std::runtime_error(arg + " needs a number");
+            }
+            into = std::stoi(argv[++i]);
+            if (into < 1) {
+                throw std::runtime_error(arg + " needs a positive number");
+            }
+        };
+        if (arg == "--start-up-runs") {
+            number(options.startUpRuns);
+        } else if (arg == "--create-count") {
+            number(options.createCount);
+        } else if (arg == "--growth-runs") {
+            number(options.growthRuns);
+        } else {
+            throw std::runtime_error("unknown option " + arg +
+                                     " (options: --start-up-runs N, --create-count N, --growth-runs N)");
+        }
+    }
+    return options;
+}
+
+} // namespace
+
+int main(int argc, char** argv) try {
+    const Options options = ParseOptions(argc, argv);
+    Sandbox sandbox;
+    std::vector<Row> rows;
+
+#ifdef TARNWICK_PROGRAM
+    {
+        std::printf("Start-up: %d runs of each program, alternating...\n", options.startUpRuns);
+        std::fflush(stdout);
+        const fs::path scratch = sandbox.Dir() / "start-up";
+        fs::create_directories(scratch);
+        // The program runs against the (empty) sandbox, as a user trying it would.
+        const std::map<std::string, std::string> env{{"ODBCSYSINI", sandbox.Dir().string()}};
+        std::vector<double> oursTime, refTime, oursRss, refRss;
+        for (int i = 0; i < options.startUpRuns; ++i) {
+            const StartUp ref = MeasureStartUp(TARNWICK_MINIMAL_WINDOW, TARNWICK_IDLE_PROBE, scratch, 1, env);
+            const StartUp ours = MeasureStartUp(TARNWICK_PROGRAM, TARNWICK_IDLE_PROBE, scratch, 1, env);
+            refTime.push_back(ref.seconds);
+            oursTime.push_back(ours.seconds);
+            refRss.push_back(ref.peakRssMiB);
+            oursRss.push_back(ours.peakRssMiB);
+        }
+        const double t = Median(oursTime) * 1000, tr = Median(refTime) * 1000;
+        const double m = Median(oursRss), mr = Median(refRss);
+        rows.push_back({"start-up to shown and idle", t, tr, "ms", "minimal Qt window", "ratio <= 1.2", t <= 1.2 * tr});
+        rows.push_back({"peak memory (RSS)", m, mr, "MB", "minimal Qt window", "ratio <= 1.2", m <= 1.2 * mr});
+    }
+#endif
+
+    {
+        const int n = options.createCount;
+        std::printf("Create: %d data sources each way...\n", n);
+        std::fflush(stdout);
+        WriteFile(sandbox.OdbcIni(), "");
+        double ours = 0;
+        for (int i = 0; i < n; ++i) {
+            ours += TimeCreateDSN("Bench" + std::to_string(i));
+        }
+        ExpectSections(sandbox, n, "CreateDSN");
+
+        WriteFile(sandbox.OdbcIni(), "");
+        std::vector<fs::path> templates;
+        for (int i = 0; i < n; ++i) {
+            templates.push_back(sandbox.Dir() / ("template" + std::to_string(i) + ".ini"));
+            WriteFile(templates.back(), Section("Bench" + std::to_string(i)));
+        }
+        double reference = 0;
+        for (const auto& file : templates) {
+            reference += TimeOdbcinst(sandbox, file);
+        }
+        ExpectSections(sandbox, n, "odbcinst");
+        for (const auto& file : templates) {
+            fs::remove(file);
+        }
+        const double a = ours / n * 1000, b = reference / n * 1000;
+        rows.push_back({"create, per data source", a, b, "ms", "odbcinst -i -s -l -f", "ratio < 1", a < b});
+    }
+
+    for (const int size : options.sizes) {
+        std::printf("Growth: one more data source beside %d, %d runs each way...\n", size, options.growthRuns);
+        std::fflush(stdout);
+        const std::string base = Sections(size, "Existing");
+        const fs::path templateFile = sandbox.Dir() / "template.ini";
+        WriteFile(templateFile, Section("Added"));
+        std::vector<double> ours, reference;
+        for (int run = 0; run < options.growthRuns; ++run) {
+            WriteFile(sandbox.OdbcIni(), base);
+            ours.push_back(TimeCreateDSN("Added"));
+            ExpectSections(sandbox, size + 1, "CreateDSN");
+            WriteFile(sandbox.OdbcIni(), base);
+            reference.push_back(TimeOdbcinst(sandbox, templateFile));
+            ExpectSections(sandbox, size + 1, "odbcinst");
+        }
+        const double a = Median(ours) * 1000, b = Median(reference) * 1000;
+        std::string measure = "add one beside " + std::to_string(size);
+        if (size >= 10000) {
+            rows.push_back({measure, a, b, "ms", "odbcinst -i -s -l -f", "ratio < 1 and < 50 ms", a < b && a < 50});
+        } else {
+            rows.push_back({measure, a, b, "ms", "odbcinst -i -s -l -f", "ratio < 1", a < b});
+        }
+    }
+
+    std::printf("\n");
+    Print(rows);
+    return 0;
+} catch (const std::exception& e) {
+    std::fprintf(stderr, "tarnwick_bench: %s\n", e.what());
+    return 1;
+}

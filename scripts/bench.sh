@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds Tarnwick and prints its benchmark figures side by side with their
+# yardsticks, as ratios: start-up and memory against a minimal Qt window, adding
+# data sources against unixODBC's odbcinst, and growth with a large odbc.ini.
+# Options are passed on to the benchmark (--start-up-runs N, --create-count N,
+# --growth-runs N). BUILD_DIR picks the build folder (default: build).
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$top"
+"$top/scripts/install-deps.sh"
+
+build="${BUILD_DIR:-build}"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" --target tarnwick_bench
+
+# The window needs a display; without one, a private X server makes the
+# start-up figures include a real display connection for both programs.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$build/tarnwick_bench" "$@"
+fi
+exec "$build/tarnwick_bench" "$@"

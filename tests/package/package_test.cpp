@@ -1,0 +1,345 @@
+// The Debian package as dpkg would see it: its files, its control fields, and
+// its maintainer scripts run against sandbox ODBC directories (ODBCSYSINI), so
+// the machine's own /etc is never touched.
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <ostream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <odbcinst.h>
+
+#include "odbc_sandbox.h"
+
+namespace {
+
+using tarnwick::testing::CommandResult;
+using tarnwick::testing::FixturePath;
+using tarnwick::testing::OdbcSandbox;
+using tarnwick::testing::ReadFile;
+using tarnwick::testing::RunCommand;
+using tarnwick::testing::RunIsql;
+using tarnwick::testing::WriteFile;
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDriverName = "Microsoft Access Driver (*.mdb)";
+
+std::string PackagePath() {
+    for (const auto& entry : fs::directory_iterator(TARNWICK_PACKAGE_DIR)) {
+        if (entry.path().extension() == ".deb") {
+            return entry.path().string();
+        }
+    }
+    throw std::runtime_error("no .deb in " TARNWICK_PACKAGE_DIR);
+}
+
+std::string MustRun(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env = {}) {
+    const CommandResult result = RunCommand(argv, env);
+    if (result.exitCode != 0) {
+        throw std::runtime_error(argv[0] + " failed (" + std::to_string(result.exitCode) + "): " + result.output);
+    }
+    return result.output;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// File names of the package's data archive, as "./usr/..." paths.
+std::vector<std::string> PackageFiles() {
+    std::vector<std::string> files;
+    for (const auto& line : Lines(MustRun({"dpkg-deb", "-c", PackagePath()}))) {
+        // "perms owner size date time ./path"
+        const auto at = line.find(" ./");
+        if (at != std::string::npos) {
+            files.push_back(line.substr(at + 1));
+        }
+    }
+    return files;
+}
+
+// The keys of one section of an ini text, as unixODBC's tools print it; no
+// value when the section is absent.
+std::optional<std::map<std::string, std::string>> Section(const std::string& text, const std::string& name) {
+    std::optional<std::map<std::string, std::string>> keys;
+    bool inside = false;
+    for (const auto& line : Lines(text)) {
+        if (!line.empty() && line.front() == '[') {
+            inside = line == "[" + name + "]";
+            if (inside) {
+                if (keys) {
+                    throw std::runtime_error("section [" + name + "] appears twice");
+                }
+                keys.emplace();
+            }
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (inside && eq != std::string::npos) {
+            (*keys)[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+    }
+    return keys;
+}
+
+// The package unpacked once per test process: files under Root(), control
+// files (maintainer scripts) under Control().
+class UnpackedPackage : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        scratch_ = new OdbcSandbox(OdbcSandbox::Driver::NotRegistered);
+        fs::create_directories(Root());
+        MustRun({"dpkg-deb", "-x", PackagePath(), Root()});
+        MustRun({"dpkg-deb", "-e", PackagePath(), Control()});
+    }
+    static void TearDownTestSuite() {
+        delete scratch_;
+        scratch_ = nullptr;
+    }
+
+    static std::string Root() { return scratch_->Dir() + "/root"; }
+    static std::string Control() { return scratch_->Dir() + "/control"; }
+    static std::string Field(const std::string& name) {
+        std::string value = MustRun({"dpkg-deb", "-f", PackagePath(), name});
+        while (!value.empty() && value.back() == '\n') {
+            value.pop_back();
+        }
+        return value;
+    }
+    static std::map<std::string, std::string> InstalledEntry() {
+        return Section(ReadFile(Root() + "/usr/share/tarnwick/odbcinst-entry.ini"), kDriverName).value();
+    }
+
+private:
+    static inline OdbcSandbox* scratch_ = nullptr;
+};
+
+struct ExpectedFile {
+    const char* name;
+    const char* pattern; // matched against whole "./usr/..." paths
+    bool needsUi;
+};
+
+void PrintTo(const ExpectedFile& file, std::ostream* out) { *out << file.name; }
+
+class PackageContents : public UnpackedPackage, public ::testing::WithParamInterface<ExpectedFile> {};
+
+TEST_P(PackageContents, HoldsFile) {
+    if (GetParam().needsUi && !TARNWICK_WITH_UI) {
+        GTEST_SKIP() << "built without the window";
+    }
+    const std::regex pattern(GetParam().pattern);
+    const auto files = PackageFiles();
+    EXPECT_TRUE(std::any_of(files.begin(), files.end(), [&](const auto& f) { return std::regex_match(f, pattern); }))
+        << "no file matches " << GetParam().pattern;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, PackageContents,
+    ::testing::Values(ExpectedFile{"Program", R"(\./usr/bin/tarnwick)", true},
+                      ExpectedFile{"SetupLibrary", R"(\./usr/lib/(.+/)?odbc/libtarnwick-mdbsetup\.so)", false},
+                      ExpectedFile{"DriverEntry", R"(\./usr/share/tarnwick/odbcinst-entry\.ini)", false},
+                      ExpectedFile{"DesktopEntry", R"(\./usr/share/applications/[^/]+\.desktop)", true},
+                      ExpectedFile{"Metainfo", R"(\./usr/share/metainfo/[^/]+\.metainfo\.xml)", true},
+                      ExpectedFile{"Icon", R"(\./usr/share/icons/hicolor/[^/]+/apps/[^/]+\.(png|svg))", true},
+                      ExpectedFile{"Copyright", R"(\./usr/share/doc/tarnwick/copyright)", false},
+                      ExpectedFile{"Changelog", R"(\./usr/share/doc/tarnwick/changelog\.Debian\.gz)", false},
+                      ExpectedFile{"ManualPage", R"(\./usr/share/man/man1/tarnwick\.1\.gz)", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(UnpackedPackage, InstallsOnlyUnderUsrAndNoConfigurationFile) {
+    // odbcinst.ini belongs to unixODBC's packages: the driver is registered by
+    // the maintainer scripts, never by shipping /etc files.
+    for (const auto& file : PackageFiles()) {
+        EXPECT_TRUE(file == "./" || file.starts_with("./usr/")) << file;
+        EXPECT_FALSE(file.starts_with("./usr/local")) << file;
+    }
+}
+
+TEST_F(UnpackedPackage, ControlFieldsNameTheRuntimeDependencies) {
+    EXPECT_EQ(Field("Package"), "tarnwick");
+    const std::string depends = Field("Depends");
+    for (const std::string needed : {"unixodbc", "odbc-mdbtools", "libodbcinst2"}) {
+        EXPECT_TRUE(std::regex_search(depends, std::regex("(^|, )" + needed + "( |,|$)")))
+            << needed << " missing from " << depends;
+    }
+    if (TARNWICK_WITH_UI) {
+        EXPECT_NE(depends.find("libqt6widgets6"), std::string::npos) << depends;
+    }
+}
+
+TEST_F(UnpackedPackage, DriverEntryNamesInstalledLibrariesByAbsolutePath) {
+    const auto entry = InstalledEntry();
+    EXPECT_EQ(entry.at("Driver"), TARNWICK_MDB_DRIVER);
+    const std::string setup = entry.at("Setup");
+    ASSERT_TRUE(setup.starts_with("/usr/")) << setup;
+    EXPECT_TRUE(fs::is_regular_file(Root() + setup)) << setup << " is not in the package";
+}
+
+TEST_F(UnpackedPackage, MaintainerScriptsAreExecutableShellScripts) {
+    for (const std::string script : {"postinst", "prerm", "postrm"}) {
+        const std::string path = Control() + "/" + script;
+        ASSERT_TRUE(fs::exists(path)) << script;
+        EXPECT_NE(fs::status(path).permissions() & fs::perms::owner_exec, fs::perms::none) << script;
+        const std::string text = ReadFile(path);
+        EXPECT_TRUE(text.starts_with("#!/bin/sh\nset -e\n")) << script;
+        EXPECT_EQ(text.find('@'), std::string::npos) << script << " has an unfilled placeholder";
+    }
+}
+
+// A sandbox ODBC directory with another driver and a few data sources, as a
+// machine that already uses ODBC has them.
+class MaintainerScripts : public UnpackedPackage {
+protected:
+    static constexpr const char* kOtherDrivers =
+        "[PostgreSQL Unicode]\nDescription=PostgreSQL ODBC driver (Unicode)\n"
+        "Driver=psqlodbcw.so\nSetup=libodbcpsqlS.so\nUsageCount=2\n\n"
+        "[SQLite3]\nDriver=libsqlite3odbc.so\nUsageCount=1\n";
+    static constexpr const char* kDataSources =
+        "; data sources of this machine\n[Sales]\nDriver=Microsoft Access Driver (*.mdb)\n"
+        "Database=/srv/sales.mdb\n\n[Orders]\nDriver=PostgreSQL Unicode\nServername=db\n";
+
+    void SetUp() override {
+        sandbox_.emplace(OdbcSandbox::Driver::NotRegistered);
+        WriteFile(sandbox_->OdbcinstIniPath(), kOtherDrivers);
+        sandbox_->WriteOdbcIni(kDataSources);
+    }
+
+    // Runs a maintainer script the way dpkg does, against the sandbox.
+    void RunScript(const std::string& script, const std::string& argument) {
+        const CommandResult result =
+            RunCommand({Control() + "/" + script, argument},
+                       {{"ODBCSYSINI", sandbox_->Dir()}, {"DPKG_ROOT", Root()}, {"DPKG_MAINTSCRIPT_NAME", script}});
+        ASSERT_EQ(result.exitCode, 0) << script << " " << argument << ": " << result.output;
+    }
+
+    std::string Drivers() const { return ReadFile(sandbox_->OdbcinstIniPath()); }
+    std::optional<std::map<std::string, std::string>> Registered() const { return Section(Drivers(), kDriverName); }
+
+    void ExpectOthersUntouched() const {
+        const std::string drivers = Drivers();
+        EXPECT_EQ(Section(drivers, "PostgreSQL Unicode"), Section(kOtherDrivers, "PostgreSQL Unicode"));
+        EXPECT_EQ(Section(drivers, "SQLite3"), Section(kOtherDrivers, "SQLite3"));
+        EXPECT_EQ(sandbox_->ReadOdbcIni(), kDataSources);
+    }
+
+    std::optional<OdbcSandbox> sandbox_;
+};
+
+TEST_F(MaintainerScripts, ConfigureRegistersTheDriverBesideTheOthers) {
+    RunScript("postinst", "configure");
+    auto expected = InstalledEntry();
+    expected["UsageCount"] = "1";
+    EXPECT_EQ(Registered(), expected);
+    ExpectOthersUntouched();
+    // odbcinst reads the registration back.
+    const CommandResult query = RunCommand({"odbcinst", "-q", "-d"}, sandbox_->Environment());
+    EXPECT_NE(query.output.find(std::string("[") + kDriverName + "]"), std::string::npos) << query.output;
+}
+
+TEST_F(MaintainerScripts, ConfiguringAgainLeavesOneRegistrationThatOneRemovalTakesAway) {
+    RunScript("postinst", "configure");
+    RunScript("postinst", "configure");
+    RunScript("postinst", "configure");
+    ASSERT_TRUE(Registered());
+    EXPECT_EQ(Registered()->at("UsageCount"), "1");
+    RunScript("prerm", "remove");
+    EXPECT_FALSE(Registered());
+    ExpectOthersUntouched();
+}
+
+TEST_F(MaintainerScripts, ConfigureReplacesAStaleRegistrationOfTheSameName) {
+    WriteFile(sandbox_->OdbcinstIniPath(), std::string(kOtherDrivers) + "\n[" + kDriverName +
+                                               "]\nDriver=/opt/old/libmdbodbc.so\nSetup=/opt/old/setup.so\n"
+                                               "FileUsage=1\nUsageCount=3\n");
+    RunScript("postinst", "configure");
+    auto expected = InstalledEntry();
+    expected["UsageCount"] = "1";
+    EXPECT_EQ(Registered(), expected);
+    ExpectOthersUntouched();
+}
+
+TEST_F(MaintainerScripts, RemovalLeavesAnEntryPointedAtAnotherSetupLibrary) {
+    const std::string foreign = std::string(kOtherDrivers) + "\n[" + kDriverName +
+                                "]\nDriver=/opt/vendor/libaccess.so\nSetup=/opt/vendor/setup.so\n";
+    WriteFile(sandbox_->OdbcinstIniPath(), foreign);
+    RunScript("prerm", "remove");
+    RunScript("postrm", "purge");
+    EXPECT_EQ(Drivers(), foreign);
+}
+
+struct ScriptStep {
+    const char* name;
+    const char* script;
+    const char* argument;
+    bool staysRegistered;
+};
+
+void PrintTo(const ScriptStep& step, std::ostream* out) { *out << step.script << ' ' << step.argument; }
+
+class MaintainerScriptSteps : public MaintainerScripts, public ::testing::WithParamInterface<ScriptStep> {};
+
+TEST_P(MaintainerScriptSteps, KeepOrDropTheRegistrationAndNeverTheDataSources) {
+    RunScript("postinst", "configure");
+    RunScript(GetParam().script, GetParam().argument);
+    EXPECT_EQ(Registered().has_value(), GetParam().staysRegistered);
+    ExpectOthersUntouched();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, MaintainerScriptSteps,
+    ::testing::Values(ScriptStep{"PrermUpgrade", "prerm", "upgrade", true},
+                      ScriptStep{"PrermFailedUpgrade", "prerm", "failed-upgrade", true},
+                      ScriptStep{"PrermRemove", "prerm", "remove", false},
+                      ScriptStep{"PostrmUpgrade", "postrm", "upgrade", true},
+                      ScriptStep{"PostrmRemove", "postrm", "remove", false},
+                      ScriptStep{"PostrmPurge", "postrm", "purge", false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MaintainerScripts, PurgeAfterRemoveSucceedsWithNothingLeftToDo) {
+    RunScript("postinst", "configure");
+    RunScript("prerm", "remove");
+    const std::string afterRemove = Drivers();
+    RunScript("postrm", "remove");
+    RunScript("postrm", "purge");
+    EXPECT_EQ(Drivers(), afterRemove);
+    ExpectOthersUntouched();
+}
+
+// The packaged setup library, loaded by the real installer through an entry
+// that points into the unpacked package, stores a data source that isql opens.
+TEST_F(UnpackedPackage, PackagedSetupLibraryCreatesAWorkingDataSource) {
+    OdbcSandbox sandbox(OdbcSandbox::Driver::NotRegistered);
+    const auto entry = InstalledEntry();
+    WriteFile(sandbox.OdbcinstIniPath(), std::string("[") + kDriverName + "]\nDriver=" + entry.at("Driver") +
+                                             "\nSetup=" + Root() + entry.at("Setup") + "\n");
+    sandbox.Export();
+
+    const std::string attributes =
+        std::string("DSN=PackagedDates") + '\0' + "DBQ=" + FixturePath("dates.mdb") + '\0' + '\0';
+    const BOOL ok = SQLConfigDataSource(nullptr, ODBC_ADD_SYS_DSN, kDriverName, attributes.c_str());
+    DWORD code = 0;
+    char message[SQL_MAX_MESSAGE_LENGTH] = "";
+    WORD length = 0;
+    SQLInstallerError(1, &code, message, sizeof message, &length);
+    ASSERT_TRUE(ok) << "installer error " << code << ": " << message;
+
+    const CommandResult query = RunIsql(sandbox, "PackagedDates", "SELECT * FROM DateTest\n");
+    EXPECT_EQ(query.exitCode, 0) << query.output;
+    EXPECT_NE(query.output.find("6 rows fetched"), std::string::npos) << query.output;
+}
+
+} // namespace
