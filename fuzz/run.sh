@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer harnesses with clang into build-fuzz/ and runs each for
+# a bounded time (FUZZ_SECONDS, default 30) from the seed corpus in fuzz/corpus.
+# New inputs go to build-fuzz/corpus, crashes to build-fuzz/artifacts; the
+# repository's corpus is only read.
+set -euo pipefail
+
+top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$top"
+seconds="${FUZZ_SECONDS:-30}"
+fuzzers=(attribute_list ini_document)
+
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARNWICK_FUZZ=ON -DTARNWICK_UI=OFF -DTARNWICK_TESTS=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target "${fuzzers[@]/%/_fuzzer}"
+
+mkdir -p build-fuzz/artifacts
+for fuzzer in "${fuzzers[@]}"; do
+    echo "Fuzzing the ${fuzzer//_/ } parser for ${seconds} s"
+    mkdir -p "build-fuzz/corpus/$fuzzer"
+    build-fuzz/fuzz/"${fuzzer}_fuzzer" -max_total_time="$seconds" -print_final_stats=1 \
+        -artifact_prefix="build-fuzz/artifacts/${fuzzer}-" \
+        "build-fuzz/corpus/$fuzzer" "fuzz/corpus/$fuzzer"
+done
