@@ -126,7 +126,8 @@ private slots:
 
         QCOMPARE(toolkit_.directoryRequests.size(), 1u);
         QCOMPARE(toolkit_.directoryRequests[0].start, std::string());
-        QCOMPARE(toolkit_.directoryRequests[0].options, unsigned{ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt});
+        const unsigned options = ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt;
+        QCOMPARE(toolkit_.directoryRequests[0].options, options);
         QCOMPARE(toolkit_.directoryRequests[0].helpContext, 1000);
         QCOMPARE(form_->DirectoryEdit->text(), chosen);
         QCOMPARE(form_->DBNameEdit->text(), QString("sales.mdb"));
