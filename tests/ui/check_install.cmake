@@ -1,8 +1,9 @@
-# Installs the build into a scratch prefix and checks that the desktop entry,
-# the metainfo and both icon sizes land where desktops look for them.
+# Installs the build's desktop component into a scratch prefix and checks that
+# the desktop entry, the metainfo and both icon sizes land where desktops look
+# for them.
 file(REMOVE_RECURSE ${WORK_DIR})
 execute_process(
-  COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR}
+  COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${WORK_DIR} --component desktop
   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed:\n${output}")

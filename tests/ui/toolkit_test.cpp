@@ -50,6 +50,23 @@ void AnswerBox(SeenBox& seen, QMessageBox::StandardButton press) {
     });
 }
 
+// Confirms `path` in the file dialog as a user typing it would. (selectFile
+// leaves the name field alone while it has the focus.) Should the dialog
+// refuse the name, it is cancelled, so the test fails instead of waiting for
+// a window nobody closes.
+void ConfirmFile(QFileDialog* dialog, const QString& path) {
+    if (auto* nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+        dialog->setDirectory(QFileInfo(path).absolutePath());
+        nameField->setText(path);
+    } else {
+        dialog->selectFile(path);
+    }
+    static_cast<QDialog*>(dialog)->accept();
+    if (dialog->isVisible()) {
+        dialog->reject();
+    }
+}
+
 } // namespace
 
 class ToolkitTest : public QObject {
@@ -223,9 +240,7 @@ private slots:
         QStringList filters;
         WhenShown<QFileDialog>([&](QFileDialog* dialog) {
             filters = dialog->nameFilters();
-            dialog->setDirectory(folder);
-            dialog->selectFile(QStringLiteral("sales.mdb"));
-            static_cast<QDialog*>(dialog)->accept();
+            ConfirmFile(dialog, folder + QStringLiteral("/sales.mdb"));
         });
         const auto file = ui::QtToolkit().OpenFile("MS Access Database|*.mdb");
         QCOMPARE(filters, QStringList{QStringLiteral("MS Access Database (*.mdb)")});
@@ -238,11 +253,7 @@ private slots:
     // A name that does not exist yet may be confirmed too.
     void openFileNewName() {
         const QString folder = dir_.path() + QStringLiteral("/data");
-        WhenShown<QFileDialog>([&](QFileDialog* dialog) {
-            dialog->setDirectory(folder);
-            dialog->selectFile(QStringLiteral("new.mdb"));
-            static_cast<QDialog*>(dialog)->accept();
-        });
+        WhenShown<QFileDialog>([&](QFileDialog* dialog) { ConfirmFile(dialog, folder + QStringLiteral("/new.mdb")); });
         const auto file = ui::QtToolkit().OpenFile("MS Access Database|*.mdb");
         QVERIFY(file.has_value());
         QCOMPARE(QString::fromStdString(*file), folder + QStringLiteral("/new.mdb"));
@@ -264,6 +275,9 @@ private slots:
             chooser->PathEdit()->setText(wanted);
             AnswerBox(prompt, QMessageBox::Yes);
             chooser->accept();
+            if (chooser->isVisible()) {
+                chooser->reject();
+            }
         });
         std::string directory;
         QVERIFY(ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt,
@@ -309,6 +323,9 @@ private slots:
             initial = chooser->PathEdit()->text();
             chooser->PathEdit()->setText(QStringLiteral("data"));
             chooser->accept();
+            if (chooser->isVisible()) {
+                chooser->reject();
+            }
         });
         std::string directory;
         QVERIFY(ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt,
