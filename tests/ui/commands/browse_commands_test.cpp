@@ -192,6 +192,7 @@ private slots:
         const std::filesystem::path startDirectory = std::filesystem::current_path();
 
         form_->SetToolkit(ui::QtToolkit());
+        int attempts = 0;
         {
             BoxAnswerer answerer(QMessageBox::Cancel, [&](QDialog* dialog) {
                 auto* fileDialog = qobject_cast<QFileDialog*>(dialog);
@@ -199,7 +200,14 @@ private slots:
                     dialog->reject();
                     return;
                 }
-                fileDialog->selectFile(path);
+                // Typed into the name field, as a user would. (selectFile() leaves
+                // that field alone while it has the focus.)
+                auto* nameField = fileDialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                if (nameField == nullptr || ++attempts > 3) {
+                    dialog->reject();
+                    return;
+                }
+                nameField->setText(path);
                 dialog->accept(); // QFileDialog::accept, through the public base
             });
             Click(form_->DBNameBtn);
