@@ -265,7 +265,7 @@ void Print(const std::vector<Row>& rows) {
 struct Options {
     int startUpRuns = 11;
     int createCount = 200;
-    int growthRuns = 5;
+    int growthRuns = 3;
     std::vector<int> sizes{10, 1000, 10000};
 };
 

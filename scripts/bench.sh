@@ -17,6 +17,6 @@ cmake --build "$build" -j"$(nproc)" --target tarnwick_bench
 # The window needs a display; without one, a private X server makes the
 # start-up figures include a real display connection for both programs.
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$build/tarnwick_bench" "$@"
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$build/bench/tarnwick_bench" "$@"
 fi
-exec "$build/tarnwick_bench" "$@"
+exec "$build/bench/tarnwick_bench" "$@"
