@@ -6,7 +6,6 @@
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTreeView>
 #include <QVBoxLayout>
 
