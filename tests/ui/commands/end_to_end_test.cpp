@@ -27,6 +27,7 @@ private slots:
 
     void typedValuesGiveAWorkingDataSource() {
         const std::string database = FixturePath("dates.mdb");
+        QVERIFY2(std::filesystem::is_regular_file(database), database.c_str());
         const std::string directory = database.substr(0, database.rfind('/') + 1);
         const std::filesystem::path startDirectory = std::filesystem::current_path();
         // As after browsing for the file: its folder is the current directory,
