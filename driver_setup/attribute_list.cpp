@@ -25,7 +25,7 @@ std::string Excerpt(const std::string& text) {
     return shown;
 }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
     }

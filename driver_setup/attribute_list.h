@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "setup_error.h"
@@ -28,7 +29,7 @@ ParsedAttributes ParseAttributeList(const char* list);
 // unixODBC does; nullptr when there is none.
 const Attribute* FindAttribute(const std::vector<Attribute>& attributes, const std::string& keyword);
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b);
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 
 // Names and values are echoed in messages; a hostile one may be long or hold
 // bytes that would garble a log line, so messages show a bounded excerpt with

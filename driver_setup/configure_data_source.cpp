@@ -1,5 +1,7 @@
 #include "configure_data_source.h"
 
+#include <utility>
+
 #include <odbcinst.h>
 
 #include "attribute_list.h"
@@ -41,8 +43,8 @@ public:
         : request_(request), driver_(std::move(driver)), name_(std::move(name)), attributes_(std::move(attributes)),
           context_(context) {}
 
-    FileEdit Edit(const std::string& current) const {
-        IniDocument document(current);
+    FileEdit Edit(std::string current) const {
+        IniDocument document(std::move(current));
         if (document.Problem()) {
             return Refuse(ODBC_ERROR_REQUEST_FAILED, "unixODBC cannot read " + context_.iniPath + ": " +
                                                          *document.Problem() +
@@ -65,7 +67,7 @@ public:
                                                              context_.iniPath + "; nothing was removed.");
             }
             document.RemoveSection(name_);
-            return {document.Text(), {}};
+            return {document.TakeText(), {}};
         }
 
         Entries entries;
@@ -114,7 +116,10 @@ public:
 
         entries.insert(entries.begin(), {"Driver", driver_});
         document.SetSection(name_, entries);
-        return {document.Text(), {}};
+        if (!document.Changed()) {
+            return {}; // the data source is already as asked; the file is not rewritten
+        }
+        return {document.TakeText(), {}};
     }
 
 private:
@@ -169,7 +174,7 @@ SetupOutcome ConfigureDataSource(int request, const char* driver, const char* at
 
     const Request work(request, driverName, dsn->value, parsed.attributes, context);
     errors = EditIniFile(context.iniPath, context.newFileMode,
-                         [&work](const std::string& current) { return work.Edit(current); });
+                         [&work](std::string current) { return work.Edit(std::move(current)); });
     return {errors.empty(), errors};
 }
 

@@ -1,5 +1,9 @@
 #include "ini_document.h"
 
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
 #include "attribute_list.h"
 
 namespace tarnwick::setup {
@@ -7,21 +11,24 @@ namespace tarnwick::setup {
 namespace {
 
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+constexpr std::uint32_t kMaxLineSize = std::numeric_limits<std::uint32_t>::max();
 
 bool IsIniBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool IsCommentStart(char c) { return c == '#' || c == ';'; }
 
-std::string SectionName(const std::string& line) {
-    const std::size_t close = line.find(']', 1);
-    return TrimIniBlanks(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+// A line that unixODBC reads as nothing anywhere in the file: blank, or a comment
+// after blanks. Only such lines may stand before the first section.
+bool IsBlankOrComment(std::string_view content) {
+    const std::string_view trimmed = TrimIniBlanks(content);
+    return trimmed.empty() || IsCommentStart(trimmed.front());
 }
 
 std::string LineNumbered(std::size_t index) { return "line " + std::to_string(index + 1); }
 
 } // namespace
 
-std::string TrimIniBlanks(const std::string& text) {
+std::string_view TrimIniBlanks(std::string_view text) {
     std::size_t begin = 0;
     std::size_t end = text.size();
     while (begin < end && IsIniBlank(text[begin])) {
@@ -33,50 +40,72 @@ std::string TrimIniBlanks(const std::string& text) {
     return text.substr(begin, end - begin);
 }
 
-IniDocument::IniDocument(const std::string& text) {
+IniDocument::IniDocument(std::string text) : storage_(std::move(text)), originalSize_(storage_.size()) {
+    storage_.reserve(originalSize_ + kRoomForEdits);
+    constexpr std::size_t kRoomForLines = 256;
+    lines_.reserve(static_cast<std::size_t>(std::count(storage_.begin(), storage_.end(), '\n')) + kRoomForLines);
+    problem_ = Scan(storage_, &lines_);
+}
+
+std::optional<std::string> IniDocument::ProblemIn(std::string_view text) { return Scan(text, nullptr); }
+
+std::optional<std::string> IniDocument::Scan(std::string_view text, std::vector<Line>* lines) {
+    std::optional<std::string> problem;
     bool inSection = false;
+    std::size_t number = 0;
     std::size_t position = 0;
     while (position < text.size()) {
-        const std::size_t newline = text.find('\n', position);
-        const std::size_t next = newline == std::string::npos ? text.size() : newline + 1;
-        Line line{text.substr(position, next - position), Kind::Other, {}, {}};
-        position = next;
+        const char* start = text.data() + position;
+        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', text.size() - position));
+        const std::size_t size =
+            newline == nullptr ? text.size() - position : static_cast<std::size_t>(newline - start) + 1;
+        const std::string_view content = text.substr(position, newline == nullptr ? size : size - 1);
+        Line line{position, 0, Kind::Other};
+        position += size;
 
-        const std::string content = line.text.substr(0, line.text.size() - (newline == std::string::npos ? 0 : 1));
-        const std::size_t number = lines_.size();
-        if (!problem_ && content.size() > kMaxIniLineLength) {
-            problem_ = LineNumbered(number) + " is longer than " + std::to_string(kMaxIniLineLength) +
-                       " bytes, and unixODBC reads it in pieces";
+        if (!problem && content.size() > kMaxIniLineLength) {
+            problem = LineNumbered(number) + " is longer than " + std::to_string(kMaxIniLineLength) +
+                      " bytes, and unixODBC reads it in pieces";
         }
-        if (!problem_ && content.find('\0') != std::string::npos) {
-            problem_ = LineNumbered(number) + " contains a NUL byte";
+        if (!problem && content.find('\0') != std::string_view::npos) {
+            problem = LineNumbered(number) + " contains a NUL byte";
         }
 
-        if (!content.empty() && content[0] == '[') {
+        if (!content.empty() && content.front() == '[') {
             line.kind = Kind::Section;
-            line.name = SectionName(content);
             inSection = true;
         } else if (!inSection) {
-            const std::string trimmed = TrimIniBlanks(content);
-            if (!problem_ && !trimmed.empty() && !IsCommentStart(trimmed[0])) {
-                problem_ = LineNumbered(number) + " is neither a comment nor a [section] header, but no section "
-                                                  "has begun yet";
+            if (!problem && !IsBlankOrComment(content)) {
+                problem = LineNumbered(number) + " is neither a comment nor a [section] header, but no section "
+                                                 "has begun yet";
             }
-        } else if (!content.empty() && !IsIniBlank(content[0]) && !IsCommentStart(content[0])) {
+        } else if (!content.empty() && !IsIniBlank(content.front()) && !IsCommentStart(content.front())) {
             line.kind = Kind::Entry;
-            const std::size_t equals = content.find('=');
-            line.name = TrimIniBlanks(content.substr(0, equals));
-            line.value = equals == std::string::npos ? std::string() : TrimIniBlanks(content.substr(equals + 1));
         }
-        lines_.push_back(std::move(line));
+        if (lines != nullptr) {
+            // Only a file of more than 4 GiB can hold a line too long for one
+            // Line; it is refused as unreadable anyway and just kept in pieces.
+            std::size_t left = size;
+            while (left > kMaxLineSize) {
+                lines->push_back({line.begin, kMaxLineSize, line.kind});
+                line = {line.begin + kMaxLineSize, 0, Kind::Other};
+                left -= kMaxLineSize;
+            }
+            line.size = static_cast<std::uint32_t>(left);
+            lines->push_back(line);
+        } else if (problem) {
+            break; // only the verdict is wanted
+        }
+        ++number;
     }
+    return problem;
 }
 
 std::vector<std::string> IniDocument::SectionNames() const {
     std::vector<std::string> names;
     for (const auto& line : lines_) {
         if (line.kind == Kind::Section) {
-            names.push_back(line.name);
+            names.emplace_back(NameOf(line));
         }
     }
     return names;
@@ -93,39 +122,47 @@ std::vector<IniDocument::Entry> IniDocument::Entries(const std::string& section)
     const std::size_t end = SectionEnd(header);
     for (std::size_t i = header + 1; i < end; ++i) {
         if (lines_[i].kind == Kind::Entry) {
-            entries.push_back({lines_[i].name, lines_[i].value});
+            entries.push_back({std::string(NameOf(lines_[i])), std::string(ValueOf(lines_[i]))});
         }
     }
     return entries;
 }
 
 std::optional<std::string> IniDocument::Value(const std::string& section, const std::string& key) const {
-    for (const auto& entry : Entries(section)) {
-        if (EqualsIgnoringCase(entry.name, key)) {
-            return entry.value;
+    const std::size_t header = FindSection(section);
+    if (header == kNotFound) {
+        return std::nullopt;
+    }
+    const std::size_t end = SectionEnd(header);
+    for (std::size_t i = header + 1; i < end; ++i) {
+        if (lines_[i].kind == Kind::Entry && EqualsIgnoringCase(NameOf(lines_[i]), key)) {
+            return std::string(ValueOf(lines_[i]));
         }
     }
     return std::nullopt;
 }
 
 void IniDocument::SetSection(const std::string& name, const std::vector<Entry>& entries) {
-    std::vector<Line> replacement;
-    replacement.push_back({"[" + name + "]\n", Kind::Section, name, {}});
-    for (const auto& entry : entries) {
-        replacement.push_back({entry.name + "=" + entry.value + "\n", Kind::Entry, entry.name, entry.value});
+    const std::size_t header = FindSection(name);
+    if (header == kNotFound && !lines_.empty()) {
+        // Before the new lines are stored, so that an appended section follows
+        // the file's own bytes in storage_ and TakeText can hand them over as they are.
+        Line& last = lines_.back();
+        if (Bytes(last).back() != '\n') {
+            last = Add(std::string(Bytes(last)), last.kind); // a copy: Add may move storage_
+        }
+        if (!TrimIniBlanks(Bytes(last)).empty()) {
+            lines_.push_back(Add("", Kind::Other));
+        }
     }
 
-    const std::size_t header = FindSection(name);
+    std::vector<Line> replacement;
+    replacement.reserve(entries.size() + 1);
+    replacement.push_back(Add("[" + name + "]", Kind::Section));
+    for (const auto& entry : entries) {
+        replacement.push_back(Add(entry.name + "=" + entry.value, Kind::Entry));
+    }
     if (header == kNotFound) {
-        if (!lines_.empty()) {
-            Line& last = lines_.back();
-            if (last.text.back() != '\n') {
-                last.text += '\n';
-            }
-            if (!TrimIniBlanks(last.text).empty()) {
-                lines_.push_back({"\n", Kind::Other, {}, {}});
-            }
-        }
         lines_.insert(lines_.end(), replacement.begin(), replacement.end());
         return;
     }
@@ -161,18 +198,22 @@ bool IniDocument::RemoveSection(const std::string& name) {
     if (header == kNotFound) {
         return false;
     }
+    // unixODBC ignores indented lines inside a section, but before the first
+    // section it refuses the whole file over one. Such lines therefore belong to
+    // the section they stand in and go with it; only comments and blank lines,
+    // which may stand anywhere, are left for what follows.
     const std::size_t end = SectionEnd(header);
     std::size_t last = header;
     for (std::size_t i = header + 1; i < end; ++i) {
-        if (lines_[i].kind == Kind::Entry) {
+        if (!IsBlankOrComment(Content(lines_[i]))) {
             last = i;
         }
     }
     std::size_t first = header;
     // The blank line that SetSection put before an appended section goes with it,
     // so that adding and removing a data source gives the file back as it was.
-    const bool blankFollows = last + 1 == lines_.size() || TrimIniBlanks(lines_[last + 1].text).empty();
-    if (first > 0 && lines_[first - 1].text == "\n" && blankFollows) {
+    const bool blankFollows = last + 1 == lines_.size() || TrimIniBlanks(Bytes(lines_[last + 1])).empty();
+    if (first > 0 && Bytes(lines_[first - 1]) == "\n" && blankFollows) {
         --first;
     }
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.begin() + static_cast<std::ptrdiff_t>(last + 1));
@@ -180,16 +221,97 @@ bool IniDocument::RemoveSection(const std::string& name) {
 }
 
 std::string IniDocument::Text() const {
-    std::string text;
+    std::size_t size = 0;
     for (const auto& line : lines_) {
-        text += line.text;
+        size += line.size;
     }
+    std::string text;
+    text.reserve(size);
+    // Lines that an edit left in place lie next to each other in storage_: copy
+    // each such run at once.
+    std::size_t runBegin = 0;
+    std::size_t runEnd = 0;
+    for (const auto& line : lines_) {
+        if (line.begin != runEnd) {
+            text.append(storage_, runBegin, runEnd - runBegin);
+            runBegin = line.begin;
+        }
+        runEnd = line.begin + line.size;
+    }
+    text.append(storage_, runBegin, runEnd - runBegin);
     return text;
 }
 
-std::size_t IniDocument::FindSection(const std::string& name) const {
+bool IniDocument::Changed() const {
+    const std::string_view original = std::string_view(storage_).substr(0, originalSize_);
+    std::size_t offset = 0;
+    for (const auto& line : lines_) {
+        if (line.size > original.size() - offset) {
+            return true;
+        }
+        if (line.begin != offset && Bytes(line) != original.substr(offset, line.size)) {
+            return true;
+        }
+        offset += line.size;
+    }
+    return offset != original.size();
+}
+
+std::string IniDocument::TakeText() {
+    bool inPlace = true;
+    std::size_t expected = 0;
+    for (const auto& line : lines_) {
+        if (line.begin != expected) {
+            inPlace = false;
+            break;
+        }
+        expected += line.size;
+    }
+    std::string text = inPlace && expected == storage_.size() ? std::move(storage_) : Text();
+    storage_.clear();
+    lines_.clear();
+    return text;
+}
+
+std::string_view IniDocument::Bytes(const Line& line) const {
+    return std::string_view(storage_).substr(line.begin, line.size);
+}
+
+std::string_view IniDocument::Content(const Line& line) const {
+    std::string_view bytes = Bytes(line);
+    if (!bytes.empty() && bytes.back() == '\n') {
+        bytes.remove_suffix(1);
+    }
+    return bytes;
+}
+
+std::string_view IniDocument::NameOf(const Line& line) const {
+    const std::string_view content = Content(line);
+    if (line.kind == Kind::Section) {
+        // "[name]", or up to the line's end when the bracket is never closed
+        const std::size_t close = content.find(']', 1);
+        return TrimIniBlanks(content.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+    }
+    return TrimIniBlanks(content.substr(0, content.find('=')));
+}
+
+std::string_view IniDocument::ValueOf(const Line& entry) const {
+    const std::string_view content = Content(entry);
+    const std::size_t equals = content.find('=');
+    return equals == std::string_view::npos ? std::string_view() : TrimIniBlanks(content.substr(equals + 1));
+}
+
+IniDocument::Line IniDocument::Add(std::string_view content, Kind kind) {
+    // Callers add single lines, which their checks keep far below kMaxLineSize.
+    const Line line{storage_.size(), static_cast<std::uint32_t>(content.size() + 1), kind};
+    storage_.append(content);
+    storage_ += '\n';
+    return line;
+}
+
+std::size_t IniDocument::FindSection(std::string_view name) const {
     for (std::size_t i = 0; i < lines_.size(); ++i) {
-        if (lines_[i].kind == Kind::Section && EqualsIgnoringCase(lines_[i].name, name)) {
+        if (lines_[i].kind == Kind::Section && EqualsIgnoringCase(NameOf(lines_[i]), name)) {
             return i;
         }
     }

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwick::setup {
@@ -32,12 +34,20 @@ public:
         std::string value;
     };
 
-    explicit IniDocument(const std::string& text);
+    // Spare capacity that a text handed to the constructor should have, so that
+    // a typical edit (a data source of a few lines) can be stored without
+    // copying a large file once more.
+    static constexpr std::size_t kRoomForEdits = 64 * 1024;
+
+    explicit IniDocument(std::string text);
 
     // Why unixODBC cannot read this file reliably (with the line number), or
     // nothing when it can. Such a file must not be edited: what unixODBC would
     // make of the result cannot be foreseen.
     const std::optional<std::string>& Problem() const { return problem_; }
+
+    // What Problem() would say of a document of this text, without building one.
+    static std::optional<std::string> ProblemIn(std::string_view text);
 
     std::vector<std::string> SectionNames() const;
     bool HasSection(const std::string& name) const;
@@ -55,31 +65,55 @@ public:
     void SetSection(const std::string& name, const std::vector<Entry>& entries);
 
     // Removes the first section of that name: its header and every line up to its
-    // last entry, and a blank line before it when no text follows directly.
-    // Comments and blank lines after its last entry stay, since they usually
-    // introduce what follows. Returns false when there is no such section.
+    // last entry or ignored (indented) line, and a blank line before it when no
+    // text follows directly. Comments and blank lines after that stay, since they
+    // usually introduce what follows, and they are the only lines that may stand
+    // before a section should the removed one have been the first. Returns false
+    // when there is no such section.
     bool RemoveSection(const std::string& name);
 
     std::string Text() const;
 
-private:
-    enum class Kind { Other, Section, Entry };
+    // Whether Text() differs from the text the document was made from.
+    bool Changed() const;
 
+    // Text(), leaving the document empty. Cheaper for a large file when the
+    // edits only appended: the file's bytes are handed over rather than copied.
+    std::string TakeText();
+
+private:
+    enum class Kind : std::uint8_t { Other, Section, Entry };
+
+    // A line's bytes (with its '\n' when it has one) lie in storage_, which holds
+    // the file as read followed by the lines that edits made. Lines refer to it by
+    // offset rather than owning strings: a file of ten thousand data sources has a
+    // hundred thousand lines, and one allocation each made reading it slow.
     struct Line {
-        std::string text; // the line's bytes, with its '\n' when it has one
+        std::size_t begin = 0;
+        std::uint32_t size = 0;
         Kind kind = Kind::Other;
-        std::string name;  // of the section or entry
-        std::string value; // of an entry
     };
 
-    std::size_t FindSection(const std::string& name) const;
+    std::string_view Bytes(const Line& line) const;
+    std::string_view Content(const Line& line) const; // without the '\n'
+    std::string_view NameOf(const Line& line) const; // of a section or entry
+    std::string_view ValueOf(const Line& entry) const;
+
+    // Splits `text` into lines (when `lines` is given) and says why unixODBC
+    // could not read it, if it could not.
+    static std::optional<std::string> Scan(std::string_view text, std::vector<Line>* lines);
+
+    Line Add(std::string_view content, Kind kind); // stores a new line ending in '\n'
+    std::size_t FindSection(std::string_view name) const;
     std::size_t SectionEnd(std::size_t header) const;
 
+    std::string storage_;
+    std::size_t originalSize_ = 0; // the leading part of storage_ that was the file
     std::vector<Line> lines_;
     std::optional<std::string> problem_;
 };
 
 // Trims the bytes that unixODBC trims from names and values (isspace in the C locale).
-std::string TrimIniBlanks(const std::string& text);
+std::string_view TrimIniBlanks(std::string_view text);
 
 } // namespace tarnwick::setup

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,6 +12,8 @@
 #include <unistd.h>
 
 #include <odbcinst.h>
+
+#include "ini_document.h"
 
 namespace tarnwick::setup {
 
@@ -67,7 +70,7 @@ class Editor {
 public:
     Editor(std::string path, mode_t newFileMode) : path_(std::move(path)), newFileMode_(newFileMode) {}
 
-    std::vector<SetupError> Run(const std::function<FileEdit(const std::string&)>& edit) {
+    std::vector<SetupError> Run(const std::function<FileEdit(std::string)>& edit) {
         if (!ResolveLinks()) {
             return errors_;
         }
@@ -129,7 +132,7 @@ private:
         return false;
     }
 
-    Outcome Attempt(const std::function<FileEdit(const std::string&)>& edit) {
+    Outcome Attempt(const std::function<FileEdit(std::string)>& edit) {
         Descriptor file(open(real_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
         struct stat status {};
         std::string current;
@@ -161,17 +164,24 @@ private:
             if (stat(real_.c_str(), &now) != 0 || now.st_ino != status.st_ino || now.st_dev != status.st_dev) {
                 return Outcome::Retry;
             }
-            if (!ReadAll(file.Get(), current)) {
+            if (!ReadAll(file.Get(), status.st_size, current)) {
                 return Outcome::Done;
             }
         }
 
-        FileEdit result = edit(current);
+        FileEdit result = edit(std::move(current));
         if (!result.errors.empty() || !result.text) {
             errors_.insert(errors_.end(), result.errors.begin(), result.errors.end());
             return Outcome::Done;
         }
-        if (exists && *result.text == current) {
+        // The last line of defence for every data source in the file: whatever
+        // went wrong in an edit, unixODBC must never be handed a file that it
+        // refuses as a whole.
+        if (const auto problem = IniDocument::ProblemIn(*result.text)) {
+            Fail(ODBC_ERROR_GENERAL_ERR, "The change was not saved: unixODBC could not read " + real_ +
+                                             " as it would have become (" + *problem +
+                                             "). This is a fault in the driver's setup library; " + real_ +
+                                             " was left unchanged.");
             return Outcome::Done;
         }
         return Replace(*result.text, exists ? &status : nullptr);
@@ -187,11 +197,19 @@ private:
         return true;
     }
 
-    bool ReadAll(int fd, std::string& text) {
-        char buffer[65536];
-        off_t offset = 0;
+    // Reads straight into the string, sized by the file's length so that a large
+    // file is neither copied through a buffer nor regrown; reading goes on past
+    // that length should the file have grown meanwhile.
+    bool ReadAll(int fd, off_t expectedSize, std::string& text) {
+        const auto size = static_cast<std::size_t>(expectedSize > 0 ? expectedSize : 0);
+        text.reserve(size + 1 + IniDocument::kRoomForEdits);
+        text.resize(size + 1);
+        std::size_t offset = 0;
         for (;;) {
-            const ssize_t count = pread(fd, buffer, sizeof buffer, offset);
+            if (offset == text.size()) {
+                text.resize(text.size() * 2);
+            }
+            const ssize_t count = pread(fd, text.data() + offset, text.size() - offset, static_cast<off_t>(offset));
             if (count < 0) {
                 if (errno == EINTR) {
                     continue;
@@ -200,10 +218,10 @@ private:
                 return false;
             }
             if (count == 0) {
+                text.resize(offset);
                 return true;
             }
-            text.append(buffer, static_cast<std::size_t>(count));
-            offset += count;
+            offset += static_cast<std::size_t>(count);
         }
     }
 
@@ -329,7 +347,7 @@ private:
 } // namespace
 
 std::vector<SetupError> EditIniFile(const std::string& path, mode_t newFileMode,
-                                    const std::function<FileEdit(const std::string& current)>& edit) {
+                                    const std::function<FileEdit(std::string current)>& edit) {
     return Editor(path, newFileMode).Run(edit);
 }
 

@@ -114,6 +114,21 @@ TEST_F(ConfigDsnTest, AddingAgainMakesItsEntriesExactlyTheNewOnes) {
               "DSN=orders\nDBQ=/srv/new.mdb\nExtra=1\nDatabase=/srv/new.mdb\n");
 }
 
+TEST_F(ConfigDsnTest, AddingTheSameDataSourceAgainLeavesTheFileAlone) {
+    sandbox_.WriteOdbcIni(kExistingFile);
+    const std::vector<std::string> attributes{"DSN=Orders", "DBQ=/srv/orders.mdb"};
+    ASSERT_TRUE(ConfigDataSource(sandbox_, ODBC_ADD_SYS_DSN, attributes).succeeded);
+    struct stat before {};
+    ASSERT_EQ(stat(sandbox_.OdbcIniPath().c_str(), &before), 0);
+
+    const ClientResult result = ConfigDataSource(sandbox_, ODBC_ADD_SYS_DSN, attributes);
+
+    ASSERT_TRUE(result.succeeded) << result.output;
+    struct stat after {};
+    ASSERT_EQ(stat(sandbox_.OdbcIniPath().c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "an identical data source should not rewrite the file";
+}
+
 TEST_F(ConfigDsnTest, ChangingKeepsTheEntriesNotGivenAndFollowsANewDbq) {
     const std::string folder = FixturesFolder() + "/";
     ASSERT_TRUE(ConfigDataSource(sandbox_, ODBC_ADD_SYS_DSN, DialogAttributes("Dates", "dates.mdb", folder)).succeeded);

@@ -150,19 +150,103 @@ INSTANTIATE_TEST_SUITE_P(
                       AppendCase{"EndsWithBlankLine", "[A]\nK=v\n\n", "[A]\nK=v\n\n[New]\nDriver=D\nEmpty=\n"}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(IniDocumentTest, RemovingASectionKeepsTheCommentsThatFollowItsEntries) {
-    IniDocument document("[A]\nK=v\n\n[Gone]\n# about Gone\nDriver=D\nDBQ=x\n\n# about B\n[B]\nK=w\n");
-    EXPECT_TRUE(document.RemoveSection("gone"));
-    EXPECT_EQ(document.Text(), "[A]\nK=v\n\n# about B\n[B]\nK=w\n");
+struct RemovalCase {
+    const char* label;
+    const char* before;
+    const char* after;
+};
+
+void PrintTo(const RemovalCase& c, std::ostream* out) { *out << c.label; }
+
+class IniRemovalTest : public ::testing::TestWithParam<RemovalCase> {};
+
+// Whatever the removed section held, the rest must stay a file that unixODBC
+// reads: odbcinst is asked too, since a file it refuses lists no data source
+// (it has nothing to list either when no section is left).
+TEST_P(IniRemovalTest, TakesTheSectionAndLeavesTheCommentsForWhatFollows) {
+    IniDocument document(GetParam().before);
+    ASSERT_TRUE(document.RemoveSection("gone"));
+    EXPECT_EQ(document.Text(), GetParam().after);
     EXPECT_FALSE(document.RemoveSection("Gone"));
+
+    const IniDocument after(document.Text());
+    EXPECT_FALSE(after.Problem()) << *after.Problem();
+    if (after.SectionNames().empty()) {
+        return;
+    }
+    OdbcSandbox sandbox;
+    sandbox.WriteOdbcIni(document.Text());
+    std::string listing;
+    for (const auto& name : after.SectionNames()) {
+        listing += "[" + name + "]\n";
+    }
+    EXPECT_EQ(RunCommand({"odbcinst", "-q", "-s"}, sandbox.Environment()).output, listing);
 }
 
-TEST(IniDocumentTest, RemovingTheOnlySectionLeavesTheFileReadable) {
-    IniDocument document("# keep me\n[Gone]\nDriver=D");
-    EXPECT_TRUE(document.RemoveSection("Gone"));
-    EXPECT_EQ(document.Text(), "# keep me\n");
-    EXPECT_FALSE(IniDocument(document.Text()).Problem());
+INSTANTIATE_TEST_SUITE_P(
+    Files, IniRemovalTest,
+    ::testing::Values(
+        RemovalCase{"CommentsAfterItsEntries",
+                    "[A]\nK=v\n\n[Gone]\n# about Gone\nDriver=D\nDBQ=x\n\n# about B\n[B]\nK=w\n",
+                    "[A]\nK=v\n\n# about B\n[B]\nK=w\n"},
+        RemovalCase{"TheOnlySection", "# keep me\n[Gone]\nDriver=D", "# keep me\n"},
+        RemovalCase{"FirstSectionEndingInAnIndentedLine", "[Gone]\r\nkey=value\r\n  [\n[B]\nK=w\n", "[B]\nK=w\n"},
+        RemovalCase{"FirstSectionWithIndentedLineThenComment",
+                    "[Gone]\nDriver=D\n\tignored\n\n# about B\n[B]\nK=w\n", "\n# about B\n[B]\nK=w\n"},
+        RemovalCase{"IndentedCommentStays", "[Gone]\nDriver=D\n  # about B\n[B]\nK=w\n",
+                    "  # about B\n[B]\nK=w\n"},
+        RemovalCase{"MiddleSectionEndingInAnIndentedLine",
+                    "[A]\nK=v\n\n[Gone]\nDriver=D\n  continued\n\n[B]\nK=w\n", "[A]\nK=v\n\n[B]\nK=w\n"},
+        RemovalCase{"NoEntriesOnlyAnIndentedLine", "[Gone]\n   x\n[B]\nK=w\n", "[B]\nK=w\n"},
+        RemovalCase{"NoEntriesOnlyAComment", "[Gone]\n# nothing yet\n[B]\nK=w\n", "# nothing yet\n[B]\nK=w\n"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(IniDocumentTest, KnowsWhenAnEditLeavesTheTextAsItWas) {
+    const std::string text = "# top\n[A]\nDriver=D\nK=v\n\n[B]\nL=w\n";
+    IniDocument same(text);
+    same.SetSection("A", {{"Driver", "D"}, {"K", "v"}});
+    EXPECT_FALSE(same.Changed());
+
+    IniDocument renamed(text);
+    renamed.SetSection("a", {{"Driver", "D"}, {"K", "v"}});
+    EXPECT_TRUE(renamed.Changed()) << "the header's spelling is part of the text";
+
+    IniDocument fewer(text);
+    fewer.SetSection("B", {});
+    EXPECT_TRUE(fewer.Changed());
 }
+
+struct TakeCase {
+    const char* label;
+    const char* text;
+    const char* section; // set to {Driver=D}; removed first when `remove`
+    bool remove;
+};
+
+void PrintTo(const TakeCase& c, std::ostream* out) { *out << c.label; }
+
+class IniTakeTextTest : public ::testing::TestWithParam<TakeCase> {};
+
+TEST_P(IniTakeTextTest, GivesWhatTextGives) {
+    const TakeCase& c = GetParam();
+    IniDocument document(c.text);
+    if (c.remove) {
+        ASSERT_TRUE(document.RemoveSection(c.section));
+    } else {
+        document.SetSection(c.section, {{"Driver", "D"}});
+    }
+    const std::string expected = document.Text();
+    EXPECT_EQ(document.TakeText(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edits, IniTakeTextTest,
+    ::testing::Values(TakeCase{"Appended", "[A]\nK=v\n", "New", false},
+                      TakeCase{"AppendedAfterUnterminatedLine", "[A]\nK=v", "New", false},
+                      TakeCase{"AppendedToEmptyFile", "", "New", false},
+                      TakeCase{"ReplacedInTheMiddle", "[A]\nK=v\n[B]\nL=w\n", "A", false},
+                      TakeCase{"Removed", "[A]\nK=v\n\n[B]\nL=w\n", "A", true}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 } // namespace
 } // namespace tarnwick::setup

@@ -106,11 +106,30 @@ TEST_F(IniFileStoreTest, ARefusedEditWritesNothing) {
     EXPECT_EQ(FolderEntries(folder_.Dir()), entries);
 }
 
-TEST_F(IniFileStoreTest, AnUnchangedTextIsNotWrittenAgain) {
+TEST_F(IniFileStoreTest, AnEditWithoutTextWritesNothing) {
     WriteFile(path_, "[A]\n");
     const struct stat before = StatusOf(path_);
-    EXPECT_TRUE(EditIniFile(path_, 0644, [](const std::string& c) { return FileEdit{c, {}}; }).empty());
+    EXPECT_TRUE(EditIniFile(path_, 0644, [](const std::string&) { return FileEdit{}; }).empty());
     EXPECT_EQ(StatusOf(path_).st_ino, before.st_ino);
+}
+
+TEST_F(IniFileStoreTest, TextThatUnixOdbcWouldRefuseIsNeverWritten) {
+    const std::string original = "# data sources\n[A]\nDriver=D\n";
+    WriteFile(path_, original);
+    const struct stat before = StatusOf(path_);
+    const auto entries = FolderEntries(folder_.Dir());
+
+    const auto errors = EditIniFile(path_, 0644, [](const std::string&) {
+        return FileEdit{"  indented before any section\n[A]\nDriver=D\n", {}};
+    });
+
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, ODBC_ERROR_GENERAL_ERR);
+    EXPECT_NE(errors[0].message.find("line 1 is neither"), std::string::npos) << errors[0].message;
+    EXPECT_NE(errors[0].message.find(path_ + " was left unchanged"), std::string::npos) << errors[0].message;
+    EXPECT_EQ(StatusOf(path_).st_ino, before.st_ino);
+    EXPECT_EQ(ReadFile(path_), original);
+    EXPECT_EQ(FolderEntries(folder_.Dir()), entries) << "a temporary file was left behind";
 }
 
 TEST_F(IniFileStoreTest, AMissingFolderIsReportedAndNotCreated) {
