@@ -136,7 +136,7 @@ struct StartUp {
 
 // Start-up of one program to its first idle moment with a window shown, the
 // median of `runs` runs, and its median peak memory.
-StartUp MeasureStartUp(const std::string& program, const std::string& probe, const fs::path& scratch, int runs,
+[[maybe_unused]] StartUp MeasureStartUp(const std::string& program, const std::string& probe, const fs::path& scratch, int runs,
                        const std::map<std::string, std::string>& environment) {
     std::vector<double> times;
     std::vector<double> memory;

@@ -1,15 +1,10 @@
 #include "setup_client.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace tarnwick::testing {
 
@@ -81,59 +76,6 @@ std::map<std::string, std::string> FaultEnvironment(const OdbcSandbox& sandbox, 
     return {{"LD_PRELOAD", runtime.empty() ? std::string(FAULT_SHIM) : runtime + ":" + FAULT_SHIM},
             {"TARNWICK_FAULT", fault},
             {"TARNWICK_FAULT_DIR", sandbox.Dir()}};
-}
-
-std::vector<CommandResult> RunConcurrently(const std::vector<std::vector<std::string>>& commands,
-                                           const std::map<std::string, std::string>& environment) {
-    struct Child {
-        pid_t pid;
-        int output;
-    };
-    std::vector<Child> children;
-    for (const auto& argv : commands) {
-        int pipeFds[2];
-        if (pipe2(pipeFds, O_CLOEXEC) != 0) {
-            throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
-        }
-        const pid_t pid = fork();
-        if (pid < 0) {
-            throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
-        }
-        if (pid == 0) {
-            dup2(pipeFds[1], STDOUT_FILENO);
-            dup2(pipeFds[1], STDERR_FILENO);
-            for (const auto& [name, value] : environment) {
-                setenv(name.c_str(), value.c_str(), 1);
-            }
-            std::vector<char*> args;
-            for (const auto& arg : argv) {
-                args.push_back(const_cast<char*>(arg.c_str()));
-            }
-            args.push_back(nullptr);
-            execvp(args[0], args.data());
-            _exit(127);
-        }
-        close(pipeFds[1]);
-        children.push_back({pid, pipeFds[0]});
-    }
-    std::vector<CommandResult> results;
-    for (const auto& child : children) {
-        CommandResult result;
-        char buffer[4096];
-        ssize_t count;
-        while ((count = read(child.output, buffer, sizeof buffer)) > 0 || (count < 0 && errno == EINTR)) {
-            if (count > 0) {
-                result.output.append(buffer, static_cast<std::size_t>(count));
-            }
-        }
-        close(child.output);
-        int status = 0;
-        while (waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        results.push_back(result);
-    }
-    return results;
 }
 
 std::vector<std::string> DialogAttributes(const std::string& dsn, const std::string& database,

@@ -40,10 +40,6 @@ std::map<std::string, std::string> ReadProfile(const OdbcSandbox& sandbox,
 // The environment that preloads the fault shim making `fault` fail in the sandbox.
 std::map<std::string, std::string> FaultEnvironment(const OdbcSandbox& sandbox, const std::string& fault);
 
-// Starts every command at once and waits for all of them.
-std::vector<CommandResult> RunConcurrently(const std::vector<std::vector<std::string>>& commands,
-                                           const std::map<std::string, std::string>& environment);
-
 // The attribute list the dialog sends, as separate entries: its text with every
 // ';' turned into an entry boundary, so a ';' inside a value splits it as well.
 std::vector<std::string> DialogAttributes(const std::string& dsn, const std::string& database,

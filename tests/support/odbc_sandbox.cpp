@@ -70,8 +70,18 @@ void WriteFile(const std::string& path, const std::string& text) {
     }
 }
 
-CommandResult RunCommand(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
-                         const std::string& input) {
+namespace {
+
+struct RunningCommand {
+    pid_t pid;
+    int output; // read end of the child's stdout and stderr
+};
+
+// Starts argv[0] with extra environment entries; `input` is written to its
+// standard input, which is then closed. Inputs are small (a few statements),
+// well below the pipe's buffer, so writing them cannot block.
+RunningCommand StartCommand(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                            const std::string& input) {
     int toChild[2];
     int fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
@@ -99,26 +109,49 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const std::map<st
     }
     close(toChild[0]);
     close(fromChild[1]);
-    // Inputs are small (a few statements), well below the pipe's buffer.
     if (!input.empty() && write(toChild[1], input.data(), input.size()) < 0) {
         // The child may have exited early; its output says why.
     }
     close(toChild[1]);
+    return {pid, fromChild[0]};
+}
 
+// Collects what the command prints until it closes its output, then reaps it.
+CommandResult FinishCommand(const RunningCommand& command) {
     CommandResult result;
     char buffer[4096];
     ssize_t n;
-    while ((n = read(fromChild[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+    while ((n = read(command.output, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
         if (n > 0) {
             result.output.append(buffer, static_cast<size_t>(n));
         }
     }
-    close(fromChild[0]);
+    close(command.output);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    while (waitpid(command.pid, &status, 0) < 0 && errno == EINTR) {
     }
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
+}
+
+} // namespace
+
+CommandResult RunCommand(const std::vector<std::string>& argv, const std::map<std::string, std::string>& environment,
+                         const std::string& input) {
+    return FinishCommand(StartCommand(argv, environment, input));
+}
+
+std::vector<CommandResult> RunConcurrently(const std::vector<std::vector<std::string>>& commands,
+                                           const std::map<std::string, std::string>& environment) {
+    std::vector<RunningCommand> running;
+    for (const auto& argv : commands) {
+        running.push_back(StartCommand(argv, environment, {}));
+    }
+    std::vector<CommandResult> results;
+    for (const auto& command : running) {
+        results.push_back(FinishCommand(command));
+    }
+    return results;
 }
 
 CommandResult RunIsql(const OdbcSandbox& sandbox, const std::string& dsn, const std::string& sql) {

@@ -60,6 +60,11 @@ CommandResult RunCommand(const std::vector<std::string>& argv,
                          const std::map<std::string, std::string>& environment = {},
                          const std::string& input = {});
 
+// Starts every command at once, each with the same extra environment, and
+// collects their results in the order given.
+std::vector<CommandResult> RunConcurrently(const std::vector<std::vector<std::string>>& commands,
+                                           const std::map<std::string, std::string>& environment = {});
+
 // Runs isql in batch mode against `dsn` with the statements in `sql`.
 CommandResult RunIsql(const OdbcSandbox& sandbox, const std::string& dsn, const std::string& sql);
 
