@@ -11,7 +11,7 @@ cd "$top"
 "$top/scripts/install-deps.sh"
 
 build="${BUILD_DIR:-build}"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=OFF -DTARNWICK_UI=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target tarnwick_bench
 
 # The window needs a display; without one, a private X server makes the

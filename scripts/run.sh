@@ -11,8 +11,8 @@ top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 "$top/scripts/install-deps.sh"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_UI=ON >/dev/null
+cmake --build build -j"$(nproc)" --target tarnwick tarnwick_mdbsetup
 
 if [ "$(id -u)" -eq 0 ]; then
     "$top/scripts/register-driver.sh" "$top/build"
