@@ -20,9 +20,10 @@ namespace tarnwick::setup {
 namespace {
 
 // Upper bounds that only a pathological file system would reach; they keep a
-// symlink loop or an endless stream of competing writers from hanging the caller.
+// symbolic link loop, or another program that keeps creating the file without
+// taking our lock, from hanging the caller.
 constexpr int kMaxSymlinkHops = 40;
-constexpr int kMaxAttempts = 1000;
+constexpr int kMaxAttempts = 100;
 
 std::string Hint(int error) {
     switch (error) {
@@ -78,6 +79,22 @@ public:
         folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : real_.substr(0, slash));
         base_ = slash == std::string::npos ? real_ : real_.substr(slash + 1);
 
+        // Every writer of ours locks the file's folder, not the file: the file is
+        // replaced by a new inode on every write, so a lock on it would only
+        // hold the old copy, and a writer waiting on that copy would have to
+        // start over, again and again while others keep writing. The folder
+        // stays the same, and opening it needs no more than read access.
+        Descriptor folder(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder.Get() < 0) {
+            const int error = errno;
+            FailSystem("open the folder " + folder_ + (error == ENOENT ? " (the folder does not exist)" : ""), error);
+            return errors_;
+        }
+        if (!Lock(folder.Get(), folder_)) {
+            return errors_;
+        }
+        // Only a program that does not take the lock can still create the file
+        // between our look and our rename; then the edit starts over on its file.
         for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
             switch (Attempt(edit)) {
             case Outcome::Done:
@@ -155,15 +172,6 @@ private:
                 Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, real_ + " is not a regular file; it was left unchanged.");
                 return Outcome::Done;
             }
-            if (!Lock(file.Get())) {
-                return Outcome::Done;
-            }
-            // The writer we waited for may have replaced the file: then this
-            // descriptor holds the old copy, and the edit must start over.
-            struct stat now {};
-            if (stat(real_.c_str(), &now) != 0 || now.st_ino != status.st_ino || now.st_dev != status.st_dev) {
-                return Outcome::Retry;
-            }
             if (!ReadAll(file.Get(), status.st_size, current)) {
                 return Outcome::Done;
             }
@@ -187,10 +195,10 @@ private:
         return Replace(*result.text, exists ? &status : nullptr);
     }
 
-    bool Lock(int fd) {
+    bool Lock(int fd, const std::string& what) {
         while (flock(fd, LOCK_EX) != 0) {
             if (errno != EINTR) {
-                FailSystem("lock " + real_, errno);
+                FailSystem("lock " + what, errno);
                 return false;
             }
         }

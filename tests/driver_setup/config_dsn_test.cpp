@@ -243,6 +243,27 @@ TEST_F(ConfigDsnTest, EveryRefusalOfOneRequestGetsItsOwnRecord) {
     EXPECT_TRUE(HasRecord(result, ODBC_ERROR_INVALID_KEYWORD_VALUE, "line break")) << result.output;
 }
 
+// The writers that find no odbc.ini race to create it: one of them does, and
+// the others add to its file instead of replacing it.
+TEST_F(ConfigDsnTest, ConcurrentWritersCreatingTheFileLoseNothing) {
+    constexpr int kWriters = 4;
+    constexpr int kEach = 10;
+    std::filesystem::remove(sandbox_.OdbcIniPath());
+    std::vector<std::vector<std::string>> commands;
+    for (int writer = 0; writer < kWriters; ++writer) {
+        commands.push_back({CONFIG_DSN_CLIENT, "--add-many", "N" + std::to_string(writer) + "_", std::to_string(kEach),
+                            kAccessDriver, "DBQ=/srv/n.mdb"});
+    }
+
+    for (const auto& result : RunConcurrently(commands, sandbox_.Environment())) {
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+    }
+
+    const IniDocument document(sandbox_.ReadOdbcIni());
+    ASSERT_FALSE(document.Problem()) << *document.Problem();
+    EXPECT_EQ(document.SectionNames().size(), std::size_t{kWriters * kEach});
+}
+
 TEST_F(ConfigDsnTest, ConcurrentWritersLoseNothing) {
     constexpr int kWriters = 6;
     constexpr int kEach = 25;
