@@ -2,9 +2,23 @@
 
 #include <stdexcept>
 
+#include <QImageReader>
 #include <QPixmap>
 
 namespace ui {
+
+namespace {
+
+// The images are XPM files, which Qt reads itself. Left to guess the format,
+// it would load every image-format plugin first, which shows in the start-up
+// time.
+QImage ReadXpm(const QString& path) {
+    QImageReader reader(path, "xpm");
+    reader.setAutoDetectImageFormat(false);
+    return reader.read();
+}
+
+} // namespace
 
 QImage WithTransparentColour(const QImage& image) {
     QImage result = image.convertToFormat(QImage::Format_ARGB32);
@@ -24,7 +38,7 @@ QImage WithTransparentColour(const QImage& image) {
 }
 
 QIcon LoadGlyph(const QString& path) {
-    const QImage strip(path);
+    const QImage strip = ReadXpm(path);
     if (strip.isNull() || strip.width() != 2 * strip.height()) {
         throw std::runtime_error("cannot read the button glyph " + path.toStdString());
     }
@@ -38,8 +52,8 @@ QIcon LoadGlyph(const QString& path) {
 
 QIcon ApplicationIcon() {
     QIcon icon;
-    icon.addFile(QStringLiteral(":/images/tarnwick_32.xpm"), QSize(32, 32));
-    icon.addFile(QStringLiteral(":/images/tarnwick_16.xpm"), QSize(16, 16));
+    icon.addPixmap(QPixmap::fromImage(ReadXpm(QStringLiteral(":/images/tarnwick_32.xpm"))));
+    icon.addPixmap(QPixmap::fromImage(ReadXpm(QStringLiteral(":/images/tarnwick_16.xpm"))));
     return icon;
 }
 
