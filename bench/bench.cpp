@@ -32,12 +32,17 @@
 #include "dsn/create_dsn.h"
 #include "dsn/installer.h"
 #include "dsn/window_operations.h"
+#include "odbc_sandbox.h"
 
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
+using tarnwick::testing::FixturePath;
+using tarnwick::testing::OdbcSandbox;
+using tarnwick::testing::ReadFile;
+using tarnwick::testing::WriteFile;
 
 double Now() {
     timespec now{};
@@ -49,24 +54,6 @@ double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
     return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("cannot read " + path.string());
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    if (!out.flush()) {
-        throw std::runtime_error("cannot write " + path.string());
-    }
 }
 
 struct ChildResult {
@@ -163,34 +150,7 @@ public:
     void DisableCancel() override {}
 };
 
-// One sandbox ODBC directory for this process (unixODBC reads ODBCSYSINI once).
-class Sandbox {
-public:
-    Sandbox() {
-        std::string pattern = (fs::temp_directory_path() / "tarnwick-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
-        }
-        dir_ = pattern;
-        WriteFile(dir_ / "odbcinst.ini", ReadFile(TARNWICK_DRIVER_ENTRY));
-        WriteFile(dir_ / "odbc.ini", "");
-        setenv("ODBCSYSINI", dir_.c_str(), 1);
-    }
-    ~Sandbox() {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-    Sandbox(const Sandbox&) = delete;
-    Sandbox& operator=(const Sandbox&) = delete;
-
-    const fs::path& Dir() const { return dir_; }
-    fs::path OdbcIni() const { return dir_ / "odbc.ini"; }
-
-private:
-    fs::path dir_;
-};
-
-const std::string kFixtures = TARNWICK_FIXTURES_DIR;
+const std::string kFixtures = fs::path(FixturePath("dates.mdb")).parent_path().string();
 
 // The section CreateDSN makes the setup library write, as text, so that the
 // reference tool adds the very same data source.
@@ -220,8 +180,8 @@ double TimeCreateDSN(const std::string& name) {
     return seconds;
 }
 
-double TimeOdbcinst(const Sandbox& sandbox, const fs::path& templateFile) {
-    return Run({"odbcinst", "-i", "-s", "-l", "-f", templateFile.string()}, {{"ODBCSYSINI", sandbox.Dir().string()}})
+double TimeOdbcinst(const OdbcSandbox& sandbox, const fs::path& templateFile) {
+    return Run({"odbcinst", "-i", "-s", "-l", "-f", templateFile.string()}, {{"ODBCSYSINI", sandbox.Dir()}})
         .seconds;
 }
 
@@ -234,8 +194,8 @@ int CountSections(const std::string& text) {
     return count;
 }
 
-void ExpectSections(const Sandbox& sandbox, int expected, const char* what) {
-    const int found = CountSections(ReadFile(sandbox.OdbcIni()));
+void ExpectSections(const OdbcSandbox& sandbox, int expected, const char* what) {
+    const int found = CountSections(ReadFile(sandbox.OdbcIniPath()));
     if (found != expected) {
         throw std::runtime_error(std::string(what) + " left " + std::to_string(found) + " data sources, expected " +
                                  std::to_string(expected));
@@ -300,17 +260,19 @@ Options ParseOptions(int argc, char** argv) {
 
 int main(int argc, char** argv) try {
     const Options options = ParseOptions(argc, argv);
-    Sandbox sandbox;
+    // One sandbox for this process: unixODBC reads ODBCSYSINI once.
+    const OdbcSandbox sandbox;
+    sandbox.Export();
     std::vector<Row> rows;
 
 #ifdef TARNWICK_PROGRAM
     {
         std::printf("Start-up: %d runs of each program, alternating...\n", options.startUpRuns);
         std::fflush(stdout);
-        const fs::path scratch = sandbox.Dir() / "start-up";
+        const fs::path scratch = fs::path(sandbox.Dir()) / "start-up";
         fs::create_directories(scratch);
         // The program runs against the (empty) sandbox, as a user trying it would.
-        const std::map<std::string, std::string> env{{"ODBCSYSINI", sandbox.Dir().string()}};
+        const std::map<std::string, std::string> env{{"ODBCSYSINI", sandbox.Dir()}};
         std::vector<double> oursTime, refTime, oursRss, refRss;
         for (int i = 0; i < options.startUpRuns; ++i) {
             const StartUp ref = MeasureStartUp(TARNWICK_MINIMAL_WINDOW, TARNWICK_IDLE_PROBE, scratch, 1, env);
@@ -331,17 +293,17 @@ int main(int argc, char** argv) try {
         const int n = options.createCount;
         std::printf("Create: %d data sources each way...\n", n);
         std::fflush(stdout);
-        WriteFile(sandbox.OdbcIni(), "");
+        WriteFile(sandbox.OdbcIniPath(), "");
         double ours = 0;
         for (int i = 0; i < n; ++i) {
             ours += TimeCreateDSN("Bench" + std::to_string(i));
         }
         ExpectSections(sandbox, n, "CreateDSN");
 
-        WriteFile(sandbox.OdbcIni(), "");
+        WriteFile(sandbox.OdbcIniPath(), "");
         std::vector<fs::path> templates;
         for (int i = 0; i < n; ++i) {
-            templates.push_back(sandbox.Dir() / ("template" + std::to_string(i) + ".ini"));
+            templates.push_back(fs::path(sandbox.Dir()) / ("template" + std::to_string(i) + ".ini"));
             WriteFile(templates.back(), Section("Bench" + std::to_string(i)));
         }
         double reference = 0;
@@ -360,14 +322,14 @@ int main(int argc, char** argv) try {
         std::printf("Growth: one more data source beside %d, %d runs each way...\n", size, options.growthRuns);
         std::fflush(stdout);
         const std::string base = Sections(size, "Existing");
-        const fs::path templateFile = sandbox.Dir() / "template.ini";
+        const fs::path templateFile = fs::path(sandbox.Dir()) / "template.ini";
         WriteFile(templateFile, Section("Added"));
         std::vector<double> ours, reference;
         for (int run = 0; run < options.growthRuns; ++run) {
-            WriteFile(sandbox.OdbcIni(), base);
+            WriteFile(sandbox.OdbcIniPath(), base);
             ours.push_back(TimeCreateDSN("Added"));
             ExpectSections(sandbox, size + 1, "CreateDSN");
-            WriteFile(sandbox.OdbcIni(), base);
+            WriteFile(sandbox.OdbcIniPath(), base);
             reference.push_back(TimeOdbcinst(sandbox, templateFile));
             ExpectSections(sandbox, size + 1, "odbcinst");
         }
