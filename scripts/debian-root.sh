@@ -30,7 +30,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 if [ -z "${TARNWICK_IN_PRIVATE_NAMESPACE:-}" ]; then
     exec env TARNWICK_IN_PRIVATE_NAMESPACE=1 \
-        unshare --mount --propagation private --pid --fork --kill-child -- "$0" "$@"
+        unshare --mount --propagation private --pid --fork --kill-child=SIGTERM -- "$0" "$@"
 fi
 
 suite=$1
@@ -103,9 +103,21 @@ mkdir -p "$root/work"
 git -c safe.directory='*' clone --quiet --no-hardlinks "$top" "$root/work/tarnwick"
 cp -r "$shared" "$root/work/shared"
 
+# This shell is the namespace's first process: when it is told to stop (a
+# timeout, Ctrl-C) it ends every other process in the namespace, then cleans
+# up. It waits in the background because a shell runs its traps only between
+# commands.
+stop() {
+    kill -TERM -1 2>/dev/null || true
+    sleep 2
+    kill -KILL -1 2>/dev/null || true
+    exit 143
+}
+trap stop TERM INT HUP
 status=0
 chroot "$root" /usr/bin/env -i \
     PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     HOME=/root LANG=C.UTF-8 ${CI:+CI="$CI"} \
-    /bin/bash -c 'cd /work/tarnwick && exec "$@"' command "$@" </dev/null || status=$?
+    /bin/bash -c 'cd /work/tarnwick && exec "$@"' command "$@" </dev/null &
+wait $! || status=$?
 exit "$status"
