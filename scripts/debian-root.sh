@@ -52,7 +52,7 @@ if ! command -v debootstrap >/dev/null; then
 fi
 
 # One base at a time: a second run waits for the first to finish making it.
-mkdir -p "$cache/roots" "$cache/apt-archives/partial"
+mkdir -p "$cache/roots" "$cache/apt-archives"
 exec 9>"$cache/roots/.lock"
 flock 9
 if [ ! -e "$base/.tarnwick-complete" ]; then
@@ -72,12 +72,20 @@ if [ ! -e "$base/.tarnwick-complete" ]; then
 fi
 flock -u 9
 
+# Copies the downloaded packages of FROM into TO, as hard links where both
+# are on one file system, leaving the files TO already has.
+keep_packages() {
+    find "$1" -maxdepth 1 -name '*.deb' -type f -exec cp -l -n -t "$2" {} + 2>/dev/null ||
+        find "$1" -maxdepth 1 -name '*.deb' -type f -exec cp -n -t "$2" {} + 2>/dev/null || true
+}
+
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/tarnwick-$suite.XXXXXX")
 root=$work/root
 cleanup() {
     # Unmount first: removing the folder through a bind mount of /dev would
     # reach the host's own files.
     umount -R "$root" 2>/dev/null || umount -R -l "$root" 2>/dev/null || true
+    keep_packages "$work/archives" "$cache/apt-archives"
     rm -rf --one-file-system "$work"
 }
 trap cleanup EXIT
@@ -96,7 +104,11 @@ mount -t tmpfs tmpfs "$root/dev/shm"
 mount -t devpts -o newinstance,ptmxmode=0666,mode=0620 devpts "$root/dev/pts"
 mount --bind "$root/dev/pts/ptmx" "$root/dev/ptmx"
 mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
-mount --bind "$cache/apt-archives" "$root/var/cache/apt/archives"
+# Each run downloads into a folder of its own (apt locks it while it
+# downloads, and runs may overlap), seeded from the cache and saved back to it.
+mkdir -p "$work/archives/partial"
+keep_packages "$cache/apt-archives" "$work/archives"
+mount --bind "$work/archives" "$root/var/cache/apt/archives"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 
 mkdir -p "$root/work"
