@@ -11,6 +11,7 @@
 
 #include <odbcinst.h>
 
+#include "config_mode.h"
 #include "configure_data_source.h"
 
 // unixODBC's own path functions, exported by libodbcinst but declared only in
@@ -61,9 +62,12 @@ SetupContext ContextFor(UWORD mode) {
 
 SetupOutcome Configure(WORD request, LPCSTR driver, LPCSTR attributes) {
     try {
-        UWORD mode = ODBC_BOTH_DSN;
-        SQLGetConfigMode(&mode);
-        return tarnwick::setup::ConfigureDataSource(request, driver, attributes, ContextFor(mode));
+        const tarnwick::setup::ConfigMode mode = tarnwick::setup::CurrentConfigMode();
+        if (!mode.mode) {
+            return {false, {{ODBC_ERROR_REQUEST_FAILED, mode.problem}}};
+        }
+        return tarnwick::setup::ConfigureDataSource(request, driver, attributes,
+                                                    ContextFor(static_cast<UWORD>(*mode.mode)));
     } catch (const std::bad_alloc&) {
         return {false, {{ODBC_ERROR_OUT_OF_MEM, "Out of memory while configuring the data source; nothing was changed."}}};
     } catch (const std::exception& error) {

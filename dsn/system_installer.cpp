@@ -1,5 +1,9 @@
 #include "dsn/installer.h"
 
+#include <cstdlib>
+#include <optional>
+#include <string>
+
 #include <sql.h>
 #include <odbcinst.h>
 
@@ -7,11 +11,47 @@ namespace dsn {
 
 namespace {
 
+// Sets ODBCSEARCH for one system request and restores it afterwards. From
+// unixODBC 2.3.13 on, a driver's setup cannot ask the installer which kind of
+// data source a request is for without waiting for ever on the installer's
+// lock; ODBCSEARCH tells it without the lock, and unixODBC itself gives it
+// precedence over the config mode everywhere.
+class SystemSearchScope {
+public:
+    explicit SystemSearchScope(std::uint16_t request) {
+        if (request != ODBC_ADD_SYS_DSN && request != ODBC_CONFIG_SYS_DSN && request != ODBC_REMOVE_SYS_DSN) {
+            return;
+        }
+        if (const char* previous = std::getenv(Variable)) {
+            previous_ = previous;
+        }
+        active_ = setenv(Variable, "ODBC_SYSTEM_DSN", 1) == 0;
+    }
+    ~SystemSearchScope() {
+        if (!active_) {
+            return;
+        }
+        if (previous_) {
+            setenv(Variable, previous_->c_str(), 1);
+        } else {
+            unsetenv(Variable);
+        }
+    }
+    SystemSearchScope(const SystemSearchScope&) = delete;
+    SystemSearchScope& operator=(const SystemSearchScope&) = delete;
+
+private:
+    static constexpr char Variable[] = "ODBCSEARCH";
+    std::optional<std::string> previous_;
+    bool active_ = false;
+};
+
 class LibodbcinstInstaller final : public Installer {
 public:
     bool ConfigDataSource(void* parentWindow, std::uint16_t request, const char* driver,
                           const char* attributes) override {
         DrainLeftoverRecords();
+        const SystemSearchScope search(request);
         return SQLConfigDataSource(static_cast<HWND>(parentWindow), request, driver, attributes) != 0;
     }
 

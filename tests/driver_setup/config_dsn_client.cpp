@@ -10,6 +10,9 @@
 //       prints what SQLGetPrivateProfileString reads from odbc.ini
 //
 // REQUEST is a number (4 adds a system data source) or one of the names below.
+// Like any client under unixODBC 2.3.13 and later, it names the kind of data
+// source in ODBCSEARCH for each request, unless its environment already holds
+// ODBCSEARCH (set it empty to leave the setup to find out by itself).
 // Prints "result=<BOOL>" and one line per installer error record; exits 0 when
 // the call succeeded, 1 when it failed, 2 on bad usage.
 #include <cstdio>
@@ -78,7 +81,17 @@ bool BecomeNobody() {
     return true;
 }
 
+// The config mode unixODBC gives ConfigDSN for a request.
+const char* SearchFor(int request) {
+    const bool system = request == ODBC_ADD_SYS_DSN || request == ODBC_CONFIG_SYS_DSN || request == ODBC_REMOVE_SYS_DSN;
+    return system ? "ODBC_SYSTEM_DSN" : "ODBC_USER_DSN";
+}
+
 int Configure(int request, const char* driver, const std::string& attributes) {
+    static const bool searchGiven = std::getenv("ODBCSEARCH") != nullptr;
+    if (!searchGiven) {
+        setenv("ODBCSEARCH", SearchFor(request), 1);
+    }
     const BOOL result = SQLConfigDataSource(nullptr, static_cast<WORD>(request), driver, attributes.c_str());
     std::printf("result=%d\n", static_cast<int>(result));
     if (!result) {

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -302,6 +303,72 @@ TEST_F(ConfigDsnTest, ConcurrentWritersLoseNothing) {
         }
     }
 }
+
+// unixODBC 2.3.13 and later hold their config-mode lock while the setup runs;
+// they are told apart by the lock-free reader they brought along.
+bool InstalledReleaseHoldsConfigLock() { return dlsym(RTLD_DEFAULT, "__SQLGetPrivateProfileStringNL") != nullptr; }
+
+enum class Lands { SystemFile, UserFile, Nowhere };
+
+struct ConfigLockCase {
+    const char* label;
+    const char* lock;   // the shim's lock, or nullptr for the installed release as it is
+    const char* search; // ODBCSEARCH, or nullptr to let the client name the kind as it does
+    int request;
+    Lands lands;
+};
+
+void PrintTo(const ConfigLockCase& c, std::ostream* out) { *out << c.label; }
+
+class ConfigLockTest : public ::testing::TestWithParam<ConfigLockCase> {};
+
+// Under a release that holds the lock, asking the installer for the config
+// mode would never return; each case must answer, and well within the
+// client's time limit.
+TEST_P(ConfigLockTest, AnswersAtOnceAndWritesOnlyTheFileOfItsKind) {
+    const ConfigLockCase& c = GetParam();
+    OdbcSandbox sandbox;
+    sandbox.WriteOdbcIni(kExistingFile);
+    const std::string userFile = sandbox.Dir() + "/user.ini";
+    std::map<std::string, std::string> environment = c.lock != nullptr ? ConfigLockEnvironment(c.lock)
+                                                                        : std::map<std::string, std::string>{};
+    environment["ODBCINI"] = userFile;
+    if (c.search != nullptr) {
+        environment["ODBCSEARCH"] = c.search;
+    }
+    Lands expected = c.lands;
+    if (c.lock == nullptr && InstalledReleaseHoldsConfigLock() && c.search != nullptr) {
+        expected = Lands::Nowhere;
+    }
+
+    const ClientResult result = ConfigDataSource(sandbox, c.request, {"DSN=Locked", "DBQ=/srv/l.mdb"}, environment);
+
+    ASSERT_NE(result.exitCode, 124) << "the setup waited on the installer's lock";
+    EXPECT_EQ(result.succeeded, expected != Lands::Nowhere) << result.output;
+    const bool inSystemFile = sandbox.ReadOdbcIni().find("[Locked]") != std::string::npos;
+    EXPECT_EQ(inSystemFile, expected == Lands::SystemFile) << sandbox.ReadOdbcIni();
+    EXPECT_EQ(access(userFile.c_str(), F_OK) == 0, expected == Lands::UserFile);
+    if (expected == Lands::Nowhere) {
+        EXPECT_EQ(sandbox.ReadOdbcIni(), kExistingFile);
+        EXPECT_TRUE(HasRecord(result, ODBC_ERROR_REQUEST_FAILED, "Set the environment variable ODBCSEARCH"))
+            << result.output;
+    }
+}
+
+// An empty ODBCSEARCH is ignored by unixODBC and by the setup alike: the
+// setup has to find the kind out by itself.
+INSTANTIATE_TEST_SUITE_P(
+    ConfigLock, ConfigLockTest,
+    ::testing::Values(
+        ConfigLockCase{"HeldNamedBySearch", "held", nullptr, ODBC_ADD_SYS_DSN, Lands::SystemFile},
+        ConfigLockCase{"HeldUserNamedBySearch", "held", nullptr, ODBC_ADD_DSN, Lands::UserFile},
+        ConfigLockCase{"HeldUnnamedIsRefused", "held", "", ODBC_ADD_SYS_DSN, Lands::Nowhere},
+        ConfigLockCase{"HeldUnknownSearchIsRefused", "held", "SYSTEM", ODBC_ADD_SYS_DSN, Lands::Nowhere},
+        ConfigLockCase{"ReleasedUnnamed", "released", "", ODBC_ADD_SYS_DSN, Lands::SystemFile},
+        ConfigLockCase{"ReleasedUserUnnamed", "released", "", ODBC_ADD_DSN, Lands::UserFile},
+        ConfigLockCase{"InstalledUnnamed", nullptr, "", ODBC_ADD_SYS_DSN, Lands::SystemFile},
+        ConfigLockCase{"InstalledNamedBySearch", nullptr, nullptr, ODBC_ADD_SYS_DSN, Lands::SystemFile}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 struct FaultCase {
     const char* label;

@@ -10,7 +10,7 @@ namespace tarnwick::testing {
 
 ClientResult RunClient(const OdbcSandbox& sandbox, const std::vector<std::string>& arguments,
                        const std::map<std::string, std::string>& extra) {
-    std::vector<std::string> argv{CONFIG_DSN_CLIENT};
+    std::vector<std::string> argv{"timeout", "-k", "5", "60", CONFIG_DSN_CLIENT};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     auto environment = sandbox.Environment();
     for (const auto& [name, value] : extra) {
@@ -71,11 +71,22 @@ std::map<std::string, std::string> ReadProfile(const OdbcSandbox& sandbox,
     return values;
 }
 
-std::map<std::string, std::string> FaultEnvironment(const OdbcSandbox& sandbox, const std::string& fault) {
+namespace {
+
+// With AddressSanitizer the client carries its runtime, which must come first.
+std::string Preload(const std::string& shim) {
     const std::string runtime = ASAN_RUNTIME;
-    return {{"LD_PRELOAD", runtime.empty() ? std::string(FAULT_SHIM) : runtime + ":" + FAULT_SHIM},
-            {"TARNWICK_FAULT", fault},
-            {"TARNWICK_FAULT_DIR", sandbox.Dir()}};
+    return runtime.empty() ? shim : runtime + ":" + shim;
+}
+
+} // namespace
+
+std::map<std::string, std::string> FaultEnvironment(const OdbcSandbox& sandbox, const std::string& fault) {
+    return {{"LD_PRELOAD", Preload(FAULT_SHIM)}, {"TARNWICK_FAULT", fault}, {"TARNWICK_FAULT_DIR", sandbox.Dir()}};
+}
+
+std::map<std::string, std::string> ConfigLockEnvironment(const std::string& lock) {
+    return {{"LD_PRELOAD", Preload(CONFIG_LOCK_SHIM)}, {"TARNWICK_CONFIG_LOCK", lock}};
 }
 
 std::vector<std::string> DialogAttributes(const std::string& dsn, const std::string& database,

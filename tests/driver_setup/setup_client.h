@@ -23,7 +23,9 @@ struct ClientResult {
     std::string output;
 };
 
-// Runs config_dsn_client with `arguments` in the sandbox's environment plus `extra`.
+// Runs config_dsn_client with `arguments` in the sandbox's environment plus
+// `extra`. A client that has not answered after 60 s is stopped (exit code 124),
+// so a setup that waits for ever fails its test instead of hanging the suite.
 ClientResult RunClient(const OdbcSandbox& sandbox, const std::vector<std::string>& arguments,
                        const std::map<std::string, std::string>& extra = {});
 
@@ -39,6 +41,10 @@ std::map<std::string, std::string> ReadProfile(const OdbcSandbox& sandbox,
 
 // The environment that preloads the fault shim making `fault` fail in the sandbox.
 std::map<std::string, std::string> FaultEnvironment(const OdbcSandbox& sandbox, const std::string& fault);
+
+// The environment that preloads the config-lock shim, `lock` being "held" or
+// "released".
+std::map<std::string, std::string> ConfigLockEnvironment(const std::string& lock);
 
 // The attribute list the dialog sends, as separate entries: its text with every
 // ';' turned into an entry boundary, so a ';' inside a value splits it as well.
