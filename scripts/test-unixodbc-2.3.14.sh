@@ -14,12 +14,12 @@
 # overlay (scripts/debian-root.sh), so that base stays plain Debian 13.
 #
 # A setup library that blocks on the lock makes each test hang: every test
-# has 60 s, the whole run TARNWICK_ODBC_RUN_MINUTES (default 30), so a hang
+# has 60 s, the whole run TARNWICK_ODBC_RUN_MINUTES (default 20), so a hang
 # fails instead of stalling CI.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-minutes=${TARNWICK_ODBC_RUN_MINUTES:-30}
+minutes=${TARNWICK_ODBC_RUN_MINUTES:-20}
 mirror=${TARNWICK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 
 # Runs in the root, in the clone. Unstable's Release file is valid for a week
