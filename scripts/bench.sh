@@ -8,7 +8,7 @@ set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
-"$top/scripts/install-deps.sh"
+"$top/scripts/install-deps.sh" test
 
 build="${BUILD_DIR:-build}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_SANITIZE=OFF -DTARNWICK_UI=ON >/dev/null
