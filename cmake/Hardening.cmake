@@ -6,6 +6,7 @@
 # The sanitized and fuzzing builds instrument the code themselves and are
 # never shipped, so they stay without.
 option(TARNWICK_HARDENING "Build with Debian's hardening flags (from dpkg-buildflags where available)" ON)
+set(TARNWICK_HARDENING_CF_PROTECTION OFF)
 if(NOT TARNWICK_HARDENING OR TARNWICK_SANITIZE OR TARNWICK_FUZZ)
   return()
 endif()
@@ -35,6 +36,26 @@ else()
   set(_c_flags -fstack-protector-strong -Wformat -Werror=format-security)
   set(_cxx_flags ${_c_flags})
   set(_link_flags -Wl,-z,relro -Wl,-z,now)
+endif()
+
+# Debian 13's dpkg-buildflags adds stack clash protection; Debian 12's does
+# not, though its compiler has it, so it is added wherever the compiler takes
+# it.
+include(CheckCompilerFlag)
+if(NOT "-fstack-clash-protection" IN_LIST _cxx_flags)
+  check_compiler_flag(CXX -fstack-clash-protection TARNWICK_HAS_STACK_CLASH_PROTECTION)
+  if(TARNWICK_HAS_STACK_CLASH_PROTECTION)
+    list(APPEND _c_flags -fstack-clash-protection)
+    list(APPEND _cxx_flags -fstack-clash-protection)
+  endif()
+endif()
+
+# Control flow protection only takes effect when every object of a program
+# carries it, the C runtime's start files included; Debian 12's do not, and
+# its dpkg-buildflags does not ask for it. The package test requires it where
+# this release's flags do.
+if("-fcf-protection" IN_LIST _cxx_flags)
+  set(TARNWICK_HARDENING_CF_PROTECTION ON)
 endif()
 
 # glibc's fortified calls need the optimiser (and warn without it), so a
