@@ -9,8 +9,16 @@ if(TARGET tarnwick)
 endif()
 
 # unixODBC loads the setup library by the path in Setup=, never through the
-# linker's search path, so it lives with the other ODBC modules.
-set(TARNWICK_ODBC_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/odbc)
+# linker's search path, so it lives with the other ODBC modules: on Debian in
+# the multiarch folder beside mdbtools' driver. GNUInstallDirs only picks the
+# multiarch libdir when the tree is configured for the /usr prefix, yet CPack
+# always installs under /usr, so the folder is named here from the target's
+# architecture instead, whatever prefix the tree was configured with.
+if(CMAKE_LIBRARY_ARCHITECTURE)
+  set(TARNWICK_ODBC_MODULE_DIR lib/${CMAKE_LIBRARY_ARCHITECTURE}/odbc)
+else()
+  set(TARNWICK_ODBC_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/odbc)
+endif()
 install(TARGETS tarnwick_mdbsetup LIBRARY DESTINATION ${TARNWICK_ODBC_MODULE_DIR})
 
 # The entry for the installed tree comes from the same template as the build

@@ -72,5 +72,7 @@ add_custom_target(tarnwick_package_docs ALL
   DEPENDS ${_generated}/changelog.Debian.gz ${_generated}/tarnwick.1.gz)
 install(FILES ${_packaging}/copyright ${_generated}/changelog.Debian.gz DESTINATION ${_docdir})
 install(FILES ${_generated}/tarnwick.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${_packaging}/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+  RENAME ${CPACK_PACKAGE_NAME})
 
 include(CPack)

@@ -31,13 +31,13 @@ using tarnwick::setup::SetupContext;
 using tarnwick::setup::SetupError;
 using tarnwick::setup::SetupOutcome;
 
+// A buffer of fixed size lets the fortified getcwd check the length it is given.
 std::optional<std::string> CurrentDirectory() {
-    std::string buffer(PATH_MAX, '\0');
-    if (getcwd(buffer.data(), buffer.size()) == nullptr) {
+    char buffer[PATH_MAX];
+    if (getcwd(buffer, sizeof buffer) == nullptr) {
         return std::nullopt;
     }
-    buffer.resize(buffer.find('\0'));
-    return buffer;
+    return std::string(buffer);
 }
 
 // The odbc.ini that unixODBC itself reads for this config mode: the system file

@@ -132,13 +132,15 @@ private:
             if (!S_ISLNK(status.st_mode)) {
                 return true;
             }
-            std::string target(PATH_MAX, '\0');
-            const ssize_t length = readlink(real_.c_str(), target.data(), target.size());
-            if (length < 0) {
-                FailSystem("read the symbolic link " + real_, errno);
+            // readlink truncates silently: a target that fills the whole
+            // buffer may have been cut short and is refused.
+            char buffer[PATH_MAX];
+            const ssize_t length = readlink(real_.c_str(), buffer, sizeof buffer);
+            if (length < 0 || static_cast<std::size_t>(length) == sizeof buffer) {
+                FailSystem("read the symbolic link " + real_, length < 0 ? errno : ENAMETOOLONG);
                 return false;
             }
-            target.resize(static_cast<std::size_t>(length));
+            std::string target(buffer, static_cast<std::size_t>(length));
             if (target.empty() || target.front() != '/') {
                 const auto slash = real_.rfind('/');
                 target = (slash == std::string::npos ? std::string() : real_.substr(0, slash + 1)) + target;

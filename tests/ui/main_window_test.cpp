@@ -1,5 +1,6 @@
 #include <memory>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFocusEvent>
 #include <QLabel>
@@ -144,6 +145,26 @@ private slots:
             }
             QVERIFY(widget->palette().color(QPalette::Disabled, QPalette::ButtonText) != textColour);
         }
+    }
+
+    // A screen reader names each field by its label (the label's buddy) and the
+    // log by its own accessible name.
+    void accessibleNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("spoken");
+        QTest::newRow("DBNameEdit") << "DBNameEdit" << "Database File Name";
+        QTest::newRow("DSNNameEdit") << "DSNNameEdit" << "DSN Name";
+        QTest::newRow("DirectoryEdit") << "DirectoryEdit" << "Directory for Database";
+        QTest::newRow("Memo1") << "Memo1" << "Message log";
+    }
+    void accessibleNames() {
+        QFETCH(QString, name);
+        QFETCH(QString, spoken);
+        auto* widget = form_->findChild<QWidget*>(name);
+        QVERIFY(widget != nullptr);
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+        QVERIFY(accessible != nullptr);
+        QCOMPARE(accessible->text(QAccessible::Name), spoken);
     }
 
     void componentReferences() {
