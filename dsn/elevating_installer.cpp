@@ -113,7 +113,8 @@ bool ReadSome(int fd, std::string& into, std::size_t limit) {
     for (;;) {
         const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n > 0) {
-            into.append(buffer, static_cast<std::size_t>(std::min<std::size_t>(n, limit - std::min(limit, into.size()))));
+            const std::size_t room = limit - std::min(limit, into.size());
+            into.append(buffer, std::min(static_cast<std::size_t>(n), room));
             continue;
         }
         if (n < 0 && errno == EINTR) {
@@ -204,8 +205,8 @@ SystemDsnAnswer Interpret(const ChildOutcome& outcome) {
                            "package. No System DSN was created.");
         }
     }
-    return Refusal(ODBC_ERROR_GENERAL_ERR, "The System DSN helper failed (exit status " + std::to_string(code) +
-                                               ")." + Quoted(outcome.errors) + Unknown);
+    return Refusal(ODBC_ERROR_GENERAL_ERR, "pkexec or the System DSN helper failed (exit status " +
+                                               std::to_string(code) + ")." + Quoted(outcome.errors) + Unknown);
 }
 
 } // namespace

@@ -13,7 +13,8 @@ using namespace std::string_literals;
 
 const dsn::SystemDsnRequest TypicalRequest{
     "/home/user/data", "Microsoft Access Driver (*.mdb)",
-    "DSN=Sales\0FIL=MS Access\0JetIniPath=odbcddp.ini\0DBQ=sales.mdb\0DefaultDir=/srv/\0Description=\0UID=\0PWD=\0\0\0"s};
+    "DSN=Sales\0FIL=MS Access\0JetIniPath=odbcddp.ini\0DBQ=sales.mdb\0DefaultDir=/srv/\0"
+    "Description=\0UID=\0PWD=\0\0\0"s};
 
 TEST(SystemDsnRequest, RoundTripsEveryByte) {
     for (const dsn::SystemDsnRequest& request :
@@ -30,7 +31,8 @@ TEST(SystemDsnRequest, RoundTripsEveryByte) {
 TEST(SystemDsnAnswer, RoundTripsResultAndRecords) {
     for (const dsn::SystemDsnAnswer& answer :
          {dsn::SystemDsnAnswer{true, {}},
-          dsn::SystemDsnAnswer{false, {{19, "Cannot open /etc/odbc.ini"}, {4294967295u, "a\0b\nrecord 1 0\n"s}, {0, ""}}}}) {
+          dsn::SystemDsnAnswer{false,
+                               {{19, "Cannot open /etc/odbc.ini"}, {4294967295u, "a\0b\nrecord 1 0\n"s}, {0, ""}}}}) {
         const auto decoded = dsn::DecodeAnswer(dsn::EncodeAnswer(answer));
         ASSERT_TRUE(decoded);
         EXPECT_EQ(decoded->created, answer.created);
@@ -100,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(Streams, MalformedAnswer,
                                            MalformedStream{"MissingTerminator", Answer("result 0\nrecord 1 1\nx\n")},
                                            MalformedStream{"TrailingBytes", Answer("result 1\nend\nend\n")},
                                            MalformedStream{"RecordOverruns", Answer("result 0\nrecord 1 9\nx\nend\n")},
-                                           MalformedStream{"RecordWithoutLength", Answer("result 0\nrecord 1\nx\nend\n")},
+                                           MalformedStream{"RecordWithoutLength",
+                                                           Answer("result 0\nrecord 1\nx\nend\n")},
                                            MalformedStream{"CodeTooLarge",
                                                            Answer("result 0\nrecord 4294967296 1\nx\nend\n")},
                                            MalformedStream{"UnknownLine", Answer("result 0\nnote 1\nx\nend\n")}),
