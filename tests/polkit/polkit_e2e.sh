@@ -191,8 +191,9 @@ round_no() {
 # that vanish with it.
 inside() {
     state=$1 pid_file=$2 client=$3 helper=$4 helper_install_path=$5 policy=$6 driver_entry=$7 fixtures=$8
-    local dbus_pid='' overlays=$state/overlays
-    polkitd_pid=''
+    local overlays=$state/overlays
+    # Global: the exit trap reads them after this function has returned.
+    polkitd_pid='' dbus_pid=''
     trap 'kill $polkitd_pid $dbus_pid 2>/dev/null; wait; : >"$pid_file"' EXIT
     trap 'exit 143' TERM INT
 
