@@ -1,5 +1,6 @@
-# Install rules: the program, the Access driver's setup library and the
-# odbcinst.ini entry that registers the driver with absolute installed paths.
+# Install rules: the program, its privileged helper and polkit action, the
+# Access driver's setup library and the odbcinst.ini entry that registers the
+# driver with absolute installed paths.
 # Included at the end of the top-level CMakeLists, once every target exists.
 # The desktop entry, metainfo and icons are installed next to their sources
 # in resources/.
@@ -12,6 +13,13 @@ endif()
 # linker's search path, so it lives with the other ODBC modules.
 set(TARNWICK_ODBC_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/odbc)
 install(TARGETS tarnwick_mdbsetup LIBRARY DESTINATION ${TARNWICK_ODBC_MODULE_DIR})
+
+# The privileged helper and the polkit action that names it. The action's
+# exec.path, the program's compiled-in path and this destination are the same
+# absolute path, fixed when the tree was configured.
+cmake_path(GET TARNWICK_SYSTEM_DSN_HELPER PARENT_PATH _helper_dir)
+install(TARGETS tarnwick_system_dsn RUNTIME DESTINATION ${_helper_dir})
+install(FILES ${TARNWICK_POLICY} DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)
 
 # The entry for the installed tree comes from the same template as the build
 # tree's, with the build path of the setup library swapped for its installed

@@ -19,10 +19,12 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "sources.")
 
 # Staged with DESTDIR so that install-time paths (the odbcinst.ini entry) see
-# the real prefix, not CPack's staging folder.
+# the real prefix, not CPack's staging folder. The package installs under the
+# configured prefix (/usr unless given), the one the program's compiled-in
+# helper path and the polkit action were made for.
 set(CPACK_SET_DESTDIR ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
-set(CPACK_INSTALL_PREFIX /usr)
+set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
 set(CPACK_STRIP_FILES ON)
 
 if(NOT DEFINED CPACK_DEBIAN_PACKAGE_MAINTAINER)
@@ -34,9 +36,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# odbcinst for the maintainer scripts, mdbtools' driver for reading the files;
-# the shared libraries (Qt 6 Widgets, libodbcinst2) come from dpkg-shlibdeps.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, odbc-mdbtools")
+# odbcinst for the maintainer scripts, mdbtools' driver for reading the files,
+# pkexec for running the System DSN helper as root; the shared libraries (Qt 6
+# Widgets, libodbcinst2) come from dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, odbc-mdbtools, pkexec")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # Paths as the package installs them, for the maintainer scripts.

@@ -1,6 +1,8 @@
 #include "ui/main_form.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,8 +33,11 @@ bool IsControlChange(Qt::FocusReason reason) {
 
 TForm1::TForm1(QWidget* owner)
     : QWidget(owner), form_(std::make_unique<Ui::TForm1>()), toolkit_(&ui::QtToolkit()),
-      installer_(&dsn::SystemInstaller()) {
+      installer_(&elevatingInstaller_) {
     form_->setupUi(this);
+    // While pkexec waits for the authentication dialog, the window repaints
+    // but takes no input, as under the program's other modal dialogs.
+    elevatingInstaller_.SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
     StatusBar1 = form_->StatusBar1;
     Memo1 = form_->Memo1;
     DBNameEdit = form_->DBNameEdit;

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include "dsn/elevating_installer.h"
 #include "dsn/installer.h"
 #include "dsn/window_operations.h"
 
@@ -38,7 +39,9 @@ public:
     void AppendLogLine(const std::string& line) override;
     void DisableCancel() override;
 
-    // What the handlers talk to; the real toolkit and installer by default.
+    // What the handlers talk to; the real toolkit by default, and the
+    // installer that asks for an administrator where the system odbc.ini
+    // needs one.
     void SetToolkit(ui::Toolkit& toolkit) { toolkit_ = &toolkit; }
     void SetInstaller(dsn::Installer& installer) { installer_ = &installer; }
 
@@ -79,8 +82,13 @@ protected:
 private:
     std::unique_ptr<Ui::TForm1> form_;
     ui::Toolkit* toolkit_;
+    dsn::ElevatingInstaller elevatingInstaller_;
     dsn::Installer* installer_;
     int dbNameEditTag_ = 0;
+    // Set while Create runs: the wait for an administrator's authentication
+    // keeps the window painting, and a click that arrives meanwhile must not
+    // start a second request on top of the first.
+    bool creating_ = false;
 };
 
 // The one main window, set when it is created and valid until the program ends.

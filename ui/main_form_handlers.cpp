@@ -1,6 +1,7 @@
 #include "ui/main_form.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,6 +35,18 @@ void AddProblem(std::string& message, const char* problem) {
 // another library). Such values are refused before anything is requested.
 bool HoldsSeparator(const std::string& value) { return value.find(';') != std::string::npos; }
 
+// Runs its action when the scope ends, however it ends.
+class ScopeExit {
+public:
+    explicit ScopeExit(std::function<void()> action) : action_(std::move(action)) {}
+    ~ScopeExit() { action_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    std::function<void()> action_;
+};
+
 void EnableCancel(QPushButton* cancel) {
     if (!cancel->isEnabled()) {
         cancel->setEnabled(true);
@@ -43,6 +56,14 @@ void EnableCancel(QPushButton* cancel) {
 } // namespace
 
 void TForm1::BitBtn2Click() {
+    // A click delivered while the previous request still waits (for an
+    // administrator's authentication) is ignored, not stacked on top of it.
+    if (creating_) {
+        return;
+    }
+    creating_ = true;
+    const ScopeExit done([this] { creating_ = false; });
+
     std::string message;
     Memo1->setPlainText(QString());
 
