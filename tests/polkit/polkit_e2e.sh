@@ -121,6 +121,7 @@ EOF
 # umask checks that the system file keeps its mode all the same.
 run_client() {
     local dsn=$1
+    touch "$state/client-start"
     (
         cd "$(dirname "$fixtures")" || exit 99
         umask 077
@@ -130,6 +131,13 @@ run_client() {
     cat "$state/stdout"
     echo "--- client standard error:"
     cat "$state/stderr"
+}
+
+# What the client's round changed in the namespace's /etc: each path once,
+# sorted. Only odbc.ini (and /etc itself, where it was renamed into place) may
+# appear; a leftover temporary copy or lock file would.
+etc_written_by_client() {
+    find /etc -newer "$state/client-start" | sort
 }
 
 check_system_file_mode() {
@@ -151,6 +159,8 @@ EOF
     echo "--- /etc/odbc.ini:"
     cat /etc/odbc.ini
     check_system_file_mode
+    diff -u <(printf '%s\n' /etc /etc/odbc.ini) <(etc_written_by_client) ||
+        fail "YES round: more than /etc/odbc.ini was written in /etc"
     grep -qx '\[TarnwickE2E\]' /etc/odbc.ini || fail "YES round: no [TarnwickE2E] in /etc/odbc.ini"
     grep -qxF "Database=$fixtures/dates.mdb" /etc/odbc.ini ||
         fail "YES round: /etc/odbc.ini does not name $fixtures/dates.mdb as Database"
@@ -183,6 +193,7 @@ round_no() {
     fi
     grep -qi 'not authorized' <<<"$records" || fail "NO round: no record says the user is not authorized"
     cmp "$state/odbc.ini.before" /etc/odbc.ini || fail "NO round: /etc/odbc.ini changed"
+    [[ -z $(etc_written_by_client) ]] || fail "NO round: the refused request wrote $(etc_written_by_client)"
     check_system_file_mode
     stop_polkitd
 }
@@ -259,7 +270,9 @@ done
 for file in "$client" "$helper" "$policy" "$driver_entry" "$fixtures/dates.mdb"; do
     [[ -e $file ]] || fail "$file does not exist"
 done
-fixtures=$(realpath "$fixtures")
+# The client runs from another folder.
+client=$(realpath "$client") helper=$(realpath "$helper") policy=$(realpath "$policy")
+driver_entry=$(realpath "$driver_entry") fixtures=$(realpath "$fixtures")
 
 scratch=$(mktemp -d /tmp/tarnwick-polkit-e2e.XXXXXX)
 pid_file=$scratch/pids
