@@ -157,7 +157,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ExpectedFile{"Icon", R"(\./usr/share/icons/hicolor/[^/]+/apps/[^/]+\.(png|svg))", true},
                       ExpectedFile{"Copyright", R"(\./usr/share/doc/tarnwick/copyright)", false},
                       ExpectedFile{"Changelog", R"(\./usr/share/doc/tarnwick/changelog\.Debian\.gz)", false},
-                      ExpectedFile{"ManualPage", R"(\./usr/share/man/man1/tarnwick\.1\.gz)", false}),
+                      ExpectedFile{"ManualPage", R"(\./usr/share/man/man1/tarnwick\.1\.gz)", false},
+                      ExpectedFile{"SystemDsnHelper", R"(\./usr/libexec/tarnwick/tarnwick-system-dsn)", false},
+                      ExpectedFile{"PolkitAction",
+                                   R"(\./usr/share/polkit-1/actions/io\.github\.tarnwick\.Tarnwick\.policy)", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(UnpackedPackage, InstallsOnlyUnderUsrAndNoConfigurationFile) {
@@ -166,13 +169,15 @@ TEST_F(UnpackedPackage, InstallsOnlyUnderUsrAndNoConfigurationFile) {
     for (const auto& file : PackageFiles()) {
         EXPECT_TRUE(file == "./" || file.starts_with("./usr/")) << file;
         EXPECT_FALSE(file.starts_with("./usr/local")) << file;
+        // Who may act without a password is the site's polkit rules' call.
+        EXPECT_FALSE(file.ends_with(".rules")) << file;
     }
 }
 
 TEST_F(UnpackedPackage, ControlFieldsNameTheRuntimeDependencies) {
     EXPECT_EQ(Field("Package"), "tarnwick");
     const std::string depends = Field("Depends");
-    for (const std::string needed : {"unixodbc", "odbc-mdbtools", "libodbcinst2"}) {
+    for (const std::string needed : {"unixodbc", "odbc-mdbtools", "libodbcinst2", "pkexec"}) {
         EXPECT_TRUE(std::regex_search(depends, std::regex("(^|, )" + needed + "( |,|$)")))
             << needed << " missing from " << depends;
     }

@@ -1,0 +1,301 @@
+// The elevating installer's helper route: every way pkexec and the helper can
+// end, mapped to the result and records libodbcinst's callers expect. pkexec
+// is a stand-in script here (the real one needs polkitd and an agent); for the
+// helper's own answers it runs the real built helper against a sandbox.
+//
+// The route needs an effective user that may not write the system folder: run
+// as root, the calls are made with the effective user switched to nobody.
+#include "dsn/elevating_installer.h"
+
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "dsn/create_dsn.h"
+#include "dsn/system_dsn_request.h"
+#include "odbc_sandbox.h"
+#include "scripted_installer.h"
+
+namespace {
+
+using namespace std::string_literals;
+using dsn::ElevatingInstaller;
+using dsn::InstallerRecord;
+using tarnwick::testing::OdbcSandbox;
+using tarnwick::testing::WriteFile;
+
+// The folder ODBCSYSINI names for this process (unixODBC reads it once): not
+// writable by the effective user the requests are made as.
+std::string SystemFolder;
+// Where the stand-in pkexec lets the real helper write.
+OdbcSandbox* HelperSandbox = nullptr;
+std::optional<uid_t> Nobody; // set when running as root
+
+// Makes the enclosed calls as nobody when the suite runs as root.
+class AsRegularUser {
+public:
+    AsRegularUser() {
+        if (Nobody) {
+            EXPECT_EQ(seteuid(*Nobody), 0);
+        }
+    }
+    ~AsRegularUser() {
+        if (Nobody) {
+            EXPECT_EQ(seteuid(0), 0);
+        }
+    }
+    AsRegularUser(const AsRegularUser&) = delete;
+    AsRegularUser& operator=(const AsRegularUser&) = delete;
+};
+
+std::string List(const std::string& dsnName, const std::string& description = "") {
+    return "DSN=" + dsnName + "\0FIL=MS Access\0DBQ=dates.mdb\0DefaultDir=\0Description="s + description + "\0\0"s;
+}
+
+std::vector<InstallerRecord> Records(dsn::Installer& installer) {
+    std::vector<InstallerRecord> records;
+    for (std::uint16_t index = 1; index < 20; ++index) {
+        char text[1024] = "";
+        std::uint32_t code = 0;
+        std::uint16_t length = 0;
+        if (installer.InstallerError(index, &code, text, sizeof text - 1, &length) == 100) {
+            break;
+        }
+        records.push_back({code, text});
+    }
+    return records;
+}
+
+class StandInPkexec : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/tarnwick-pkexec-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        chmod(dir_.c_str(), 0755);
+        settings_ = {dir_ + "/helper", dir_ + "/pkexec", std::chrono::seconds(20), &direct_};
+        WriteFile(settings_.helperPath, "#!/bin/sh\nexit 99\n");
+        chmod(settings_.helperPath.c_str(), 0755);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    // A pkexec that runs `body` (its $2 is the helper's path).
+    void Pkexec(const std::string& body) {
+        WriteFile(settings_.pkexecPath, "#!/bin/sh\n" + body + "\n");
+        chmod(settings_.pkexecPath.c_str(), 0755);
+    }
+
+    bool Create(ElevatingInstaller& installer, const std::string& attributes) {
+        AsRegularUser user;
+        return installer.ConfigDataSource(nullptr, dsn::AddSystemDsnRequest, dsn::AccessDriverName,
+                                          attributes.c_str());
+    }
+
+    std::string dir_;
+    ElevatingInstaller::Settings settings_;
+    tarnwick::testing::ScriptedInstaller direct_;
+};
+
+struct Ending {
+    const char* name;
+    std::string pkexecBody;
+    std::uint32_t code;
+    std::string messagePart;
+    friend void PrintTo(const Ending& c, std::ostream* os) { *os << c.name; }
+};
+
+class PkexecEnding : public StandInPkexec, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(PkexecEnding, GivesOneRecordThatSaysWhat) {
+    Pkexec(GetParam().pkexecBody);
+    ElevatingInstaller installer(settings_);
+
+    EXPECT_FALSE(Create(installer, List("Refused")));
+
+    const auto records = Records(installer);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].code, GetParam().code);
+    EXPECT_NE(records[0].message.find(GetParam().messagePart), std::string::npos) << records[0].message;
+    EXPECT_TRUE(direct_.requests.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, PkexecEnding,
+    ::testing::Values(
+        Ending{"Dismissed", "exit 126", 16, "Authentication was dismissed"},
+        Ending{"NotAuthorized", "echo 'Error executing command as another user: Not authorized' >&2; exit 127", 11,
+               "Not authorized"},
+        Ending{"NoAgent",
+               "echo 'Error executing command as another user: No authentication agent found.' >&2; exit 127", 11,
+               "No authentication agent is running"},
+        Ending{"NotSetuid", "echo 'pkexec must be setuid root' >&2; exit 127", 11, "reinstall the pkexec package"},
+        Ending{"OtherRefusal", "echo 'Error getting authority: no bus' >&2; exit 127", 1,
+               "exit status 127). It said: \"Error getting authority: no bus\""},
+        Ending{"OtherExitCode", "exit 3", 1, "exit status 3"},
+        Ending{"Killed", "kill -9 $$", 1, "killed by signal 9"},
+        Ending{"Garbage", "echo 'tarnwick-system-dsn-answer 1'; echo 'result 1'; exit 0", 1, "answered garbage"},
+        Ending{"ResultDisagreesWithExit", "printf 'tarnwick-system-dsn-answer 1\\nresult 1\\nend\\n'; exit 1", 1,
+               "answered garbage"},
+        Ending{"ClosesItsInputEarly", "exec 0<&-; sleep 0.2; exit 126", 16, "dismissed"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StandInPkexec, ClosedInputWhileALargeRequestIsWrittenDoesNotKillTheProgram) {
+    Pkexec("exec 0<&-; sleep 0.2; exit 126");
+    ElevatingInstaller installer(settings_);
+
+    // Larger than a pipe's buffer, so the write is still going on when the
+    // child closes its end.
+    EXPECT_FALSE(Create(installer, List("Large", std::string(200000, 'a'))));
+    ASSERT_EQ(Records(installer).size(), 1u);
+    EXPECT_EQ(Records(installer)[0].code, 16u);
+}
+
+TEST_F(StandInPkexec, HelperThatHangsRunsOutOfTimeAndSaysTheOutcomeIsUnknown) {
+    Pkexec("exec sleep 30");
+    settings_.timeout = std::chrono::milliseconds(300);
+    ElevatingInstaller installer(settings_);
+    int waits = 0;
+    installer.SetWaitHook([&] { ++waits; });
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Create(installer, List("Hangs")));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+
+    const auto records = Records(installer);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_NE(records[0].message.find("Gave up waiting"), std::string::npos) << records[0].message;
+    EXPECT_NE(records[0].message.find("unknown"), std::string::npos) << records[0].message;
+    EXPECT_GE(waits, 3);
+}
+
+TEST_F(StandInPkexec, MissingHelperOrPkexecIsSaidBeforeAnythingRuns) {
+    Pkexec("touch '" + dir_ + "/ran'; exit 126");
+    ElevatingInstaller::Settings noHelper = settings_;
+    noHelper.helperPath = dir_ + "/not-installed";
+    ElevatingInstaller::Settings noPkexec = settings_;
+    noPkexec.pkexecPath = dir_ + "/no-pkexec";
+
+    for (const auto& [settings, part] : {std::pair{noHelper, "install the Tarnwick package, or run Tarnwick as root"},
+                                         std::pair{noPkexec, "install the pkexec package"}}) {
+        ElevatingInstaller installer(settings);
+        EXPECT_FALSE(Create(installer, List("Missing")));
+        const auto records = Records(installer);
+        ASSERT_EQ(records.size(), 1u);
+        EXPECT_EQ(records[0].code, 6u);
+        EXPECT_NE(records[0].message.find(part), std::string::npos) << records[0].message;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/ran"));
+}
+
+// pkexec ends in the real helper, which writes the helper sandbox.
+class RealHelper : public StandInPkexec {
+protected:
+    void SetUp() override {
+        StandInPkexec::SetUp();
+        settings_.helperPath = TARNWICK_HELPER_BUILT;
+        Pkexec("ODBCSYSINI='" + HelperSandbox->Dir() + "' exec \"$2\"");
+        HelperSandbox->WriteOdbcIni("");
+    }
+};
+
+TEST_F(RealHelper, CreatesTheDataSourceFromTheCurrentDirectory) {
+    const std::string previous = std::filesystem::current_path();
+    std::filesystem::current_path(tarnwick::testing::FixturePath(""));
+    ElevatingInstaller installer(settings_);
+    const bool created = Create(installer, List("ThroughHelper"));
+    std::filesystem::current_path(previous);
+
+    EXPECT_TRUE(created) << (Records(installer).empty() ? "" : Records(installer)[0].message);
+    EXPECT_TRUE(Records(installer).empty());
+    EXPECT_NE(HelperSandbox->ReadOdbcIni().find("Database=" + tarnwick::testing::FixturePath("dates.mdb")),
+              std::string::npos)
+        << HelperSandbox->ReadOdbcIni();
+}
+
+TEST_F(RealHelper, PassesTheRefusalRecordsThroughAsLibodbcinstAnswersThem) {
+    ElevatingInstaller installer(settings_);
+    EXPECT_FALSE(Create(installer, List("bad[name")));
+
+    // The same request, straight to the helper: the records are its, verbatim.
+    const std::string request = dsn::EncodeRequest(
+        {std::filesystem::current_path().string(), dsn::AccessDriverName, List("bad[name")});
+    const auto direct = tarnwick::testing::RunCommand({TARNWICK_HELPER_BUILT}, HelperSandbox->Environment(), request);
+    const auto answer = dsn::DecodeAnswer(direct.output);
+    ASSERT_TRUE(answer) << direct.output;
+    ASSERT_FALSE(answer->records.empty());
+    EXPECT_EQ(Records(installer), answer->records);
+    EXPECT_EQ(HelperSandbox->ReadOdbcIni(), "");
+
+    // Shapes as libodbcinst's: index 0 refused, a text cut to the capacity
+    // with its terminator one byte further and status 1, 100 past the end.
+    std::uint32_t code = 0;
+    std::uint16_t length = 0;
+    char text[8];
+    std::memset(text, 'x', sizeof text);
+    EXPECT_EQ(installer.InstallerError(0, &code, text, 4, &length), -1);
+    EXPECT_EQ(installer.InstallerError(1, &code, text, 4, &length), 1);
+    EXPECT_EQ(std::string(text), answer->records[0].message.substr(0, 4));
+    EXPECT_EQ(text[5], 'x');
+    EXPECT_EQ(length, answer->records[0].message.size());
+    EXPECT_EQ(installer.InstallerError(static_cast<std::uint16_t>(answer->records.size() + 1), &code, text, 4, &length),
+              100);
+
+    // A new request forgets the last one's records.
+    Pkexec("exit 126");
+    EXPECT_FALSE(Create(installer, List("Again")));
+    EXPECT_EQ(Records(installer).size(), 1u);
+}
+
+TEST_F(StandInPkexec, RequestsThatNeedNoHelperGoToTheDirectInstaller) {
+    Pkexec("touch '" + dir_ + "/ran'; exit 126");
+    ElevatingInstaller installer(settings_);
+    direct_.records = {{0, 19, "from the direct installer"}};
+    direct_.accepts = false;
+
+    AsRegularUser user;
+    // A user data source (ODBC_ADD_DSN) is the user's own to write.
+    EXPECT_FALSE(installer.ConfigDataSource(nullptr, 1, dsn::AccessDriverName, List("UserDsn").c_str()));
+    ASSERT_EQ(direct_.requests.size(), 1u);
+    EXPECT_EQ(direct_.requests[0].attributes, List("UserDsn"));
+    EXPECT_EQ(Records(installer), (std::vector<InstallerRecord>{{19, "from the direct installer"}}));
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "/ran"));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    char pattern[] = "/tmp/tarnwick-system-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) {
+        return 1;
+    }
+    SystemFolder = pattern;
+    chmod(pattern, 0555);
+    setenv("ODBCSYSINI", pattern, 1);
+    OdbcSandbox helperSandbox;
+    HelperSandbox = &helperSandbox;
+    if (geteuid() == 0) {
+        const passwd* nobody = getpwnam("nobody");
+        if (nobody == nullptr) {
+            return 1;
+        }
+        Nobody = nobody->pw_uid;
+        // The stand-in may keep nobody's effective user for the helper.
+        for (const auto& path : {helperSandbox.Dir(), helperSandbox.OdbcIniPath(), helperSandbox.OdbcinstIniPath()}) {
+            if (chown(path.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+                return 1;
+            }
+        }
+    }
+    const int result = RUN_ALL_TESTS();
+    rmdir(pattern);
+    return result;
+}
