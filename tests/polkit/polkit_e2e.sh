@@ -218,7 +218,14 @@ inside() {
         mkdir -p "$layer/upper" "$layer/work"
         mount -t overlay tarnwick-e2e -o "lowerdir=$lower,upperdir=$layer/upper,workdir=$layer/work" "$lower"
     done
-    mount -t tmpfs tarnwick-e2e /run/dbus
+    # A machine that never ran a system bus may lack /run/dbus; the folder
+    # must not appear on the host, so a tmpfs on /run holds it then.
+    if [[ -d /run/dbus ]]; then
+        mount -t tmpfs tarnwick-e2e /run/dbus
+    else
+        mount -t tmpfs tarnwick-e2e /run
+        mkdir /run/dbus
+    fi
 
     install -D -m 0755 -o root -g root "$helper" "$helper_install_path"
     install -m 0644 -o root -g root "$policy" /usr/share/polkit-1/actions/
