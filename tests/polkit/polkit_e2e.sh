@@ -11,10 +11,10 @@
 # with a .rules file for the action and the test user:
 #   YES: the client, run as the test user, exits 0 with the program's log
 #        lines, the data source is in /etc/odbc.ini (root, 0644, the other
-#        contents kept), and isql, run as the test user, reads dates.mdb
-#        through it;
-#   NO:  the client exits 1 with the "not authorized" record and /etc/odbc.ini
-#        is byte for byte as before.
+#        contents kept, nothing else in /etc written), and isql, run as the
+#        test user, reads dates.mdb through it;
+#   NO:  the client exits 1 with the "not authorized" record, /etc/odbc.ini
+#        is byte for byte as before and nothing in /etc was written.
 # No new PID namespace: polkitd identifies the caller by its real pid. The
 # namespace's mounts vanish with it; outside it, the script checks that the
 # host's files are as they were before. Exit 77 (skipped) when not root, when
