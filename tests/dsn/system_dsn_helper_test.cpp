@@ -1,5 +1,6 @@
 // The built privileged helper, run directly against a sandbox (not root
 // through pkexec, so it honours ODBCSYSINI) with hostile standard input.
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -126,6 +127,24 @@ TEST(Helper, CreatesTheDataSourceThatIsqlReads) {
         << sandbox.ReadOdbcIni();
     const auto isql = tarnwick::testing::RunIsql(sandbox, "HelperMade", "SELECT IDCol FROM DateTest\n");
     EXPECT_NE(isql.output.find("6 rows fetched"), std::string::npos) << isql.output;
+}
+
+// The directory only ever becomes text in Database=, which the setup library
+// validates like any value: a folder name that would start a section of its
+// own is refused, not written.
+TEST(Helper, DirectoryNameThatWouldInjectASectionIsRefusedBySetupLibrary) {
+    OdbcSandbox sandbox;
+    sandbox.WriteOdbcIni(KeptSources);
+    const std::string folder = sandbox.Dir() + "/x\n[Injected]\nDriver=evil.so";
+    std::filesystem::create_directory(folder);
+
+    const CommandResult result =
+        RunCommand({Helper}, sandbox.Environment(),
+                   Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::directory, folder)));
+
+    EXPECT_EQ(result.exitCode, 1) << result.output;
+    EXPECT_NE(result.output.find("Database"), std::string::npos) << result.output;
+    EXPECT_EQ(sandbox.ReadOdbcIni(), KeptSources);
 }
 
 } // namespace

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -33,6 +35,28 @@ QString Joined(const std::vector<std::string>& lines) {
     }
     return text.join('\n');
 }
+
+// Stands for an installer waiting for an administrator: while its request
+// runs, the window's events are processed (as the elevating installer's wait
+// hook does) and Create is clicked again, then the window is closed.
+class ReenteringInstaller : public CountingInstaller {
+public:
+    explicit ReenteringInstaller(TForm1& form) : form_(form) {}
+
+    bool ConfigDataSource(void* parentWindow, std::uint16_t request, const char* driver,
+                          const char* attributes) override {
+        if (requests == 0) {
+            QTest::mouseClick(form_.BitBtn2, Qt::LeftButton);
+            form_.BitBtn2Click();
+            form_.close();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        }
+        return CountingInstaller::ConfigDataSource(parentWindow, request, driver, attributes);
+    }
+
+private:
+    TForm1& form_;
+};
 
 } // namespace
 
@@ -164,6 +188,21 @@ private slots:
         Press();
         QCOMPARE(LogText(*form_), QString());
         QCOMPARE(toolkit_.boxes.size(), 1u);
+    }
+
+    void clickWhileCreatingStartsNoSecondRequest() {
+        ReenteringInstaller reentering(*form_);
+        form_->SetInstaller(reentering);
+        Fill(*form_, "dates.mdb", "TarnwickOnce", QString::fromStdString(FixtureDirectory()));
+
+        Press();
+
+        QCOMPARE(reentering.requests, 1);
+        QCOMPARE(form_->loggedLines, SuccessLines("dates.mdb", "TarnwickOnce"));
+        // Once the first has returned, Create works again.
+        form_->show();
+        Press();
+        QCOMPARE(reentering.requests, 2);
     }
 
     void refusalWithoutRecords_data() {
