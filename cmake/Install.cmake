@@ -24,7 +24,9 @@ install(TARGETS tarnwick_mdbsetup LIBRARY DESTINATION ${TARNWICK_ODBC_MODULE_DIR
 
 # The privileged helper and the polkit action that names it. The action's
 # exec.path, the program's compiled-in path and this destination are the same
-# absolute path, fixed when the tree was configured.
+# absolute path, fixed when the tree was configured, so the destination is
+# absolute: installing under another prefix (CPack's /usr included) must not
+# move the helper away from where the program and polkit look for it.
 cmake_path(GET TARNWICK_SYSTEM_DSN_HELPER PARENT_PATH _helper_dir)
 install(TARGETS tarnwick_system_dsn RUNTIME DESTINATION ${_helper_dir})
 install(FILES ${TARNWICK_POLICY} DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/actions)

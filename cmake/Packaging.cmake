@@ -19,12 +19,12 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "sources.")
 
 # Staged with DESTDIR so that install-time paths (the odbcinst.ini entry) see
-# the real prefix, not CPack's staging folder. The package installs under the
-# configured prefix (/usr unless given), the one the program's compiled-in
-# helper path and the polkit action were made for.
+# the real prefix, not CPack's staging folder. The package is a /usr package
+# whatever prefix the tree was configured with; only the System DSN helper
+# keeps the absolute path it was built for (see cmake/Install.cmake).
 set(CPACK_SET_DESTDIR ON)
-set(CPACK_PACKAGING_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
-set(CPACK_INSTALL_PREFIX ${CMAKE_INSTALL_PREFIX})
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 
 if(NOT DEFINED CPACK_DEBIAN_PACKAGE_MAINTAINER)

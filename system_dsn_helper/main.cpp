@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "dsn/create_dsn.h"
+#include "dsn/installer.h"
 #include "dsn/system_dsn_request.h"
 
 namespace {
@@ -167,7 +168,9 @@ int main(int argc, char**) {
                                                        request->directory + ": " + std::strerror(errno));
     }
 
-    const bool created = SQLConfigDataSource(nullptr, ODBC_ADD_SYS_DSN, request->driver.c_str(),
-                                             request->attributes.c_str()) != 0;
+    // Through the program's own installer, which tells the setup library the
+    // request is for a System DSN without unixODBC's config-mode lock.
+    const bool created = dsn::SystemInstaller().ConfigDataSource(nullptr, ODBC_ADD_SYS_DSN, request->driver.c_str(),
+                                                                 request->attributes.c_str());
     return Answer(created ? ExitCreated : ExitRefused, {created, CollectInstallerRecords()});
 }

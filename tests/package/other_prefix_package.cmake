@@ -2,8 +2,10 @@
 # its Debian package and checks that the package still puts the setup library
 # in the multiarch ODBC folder under /usr, with the driver entry and the
 # maintainer scripts naming it there: the package must not depend on the
-# prefix a tree happens to be configured with. Only the setup library and the
-# documents are built, the window and the tests are left out.
+# prefix a tree happens to be configured with. The System DSN helper keeps the
+# path it was built for, which the polkit action names. Only the setup
+# library, the helper and the documents are built, the window and the tests
+# are left out.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(tree ${WORK_DIR}/tree)
 
@@ -18,7 +20,7 @@ endfunction()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${tree} -DCMAKE_BUILD_TYPE=RelWithDebInfo
     -DCMAKE_INSTALL_PREFIX=/opt/tarnwick -DTARNWICK_UI=OFF -DTARNWICK_TESTS=OFF
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON)
-run(${CMAKE_COMMAND} --build ${tree} --target tarnwick_mdbsetup tarnwick_package_docs)
+run(${CMAKE_COMMAND} --build ${tree} --target tarnwick_mdbsetup tarnwick_system_dsn tarnwick_package_docs)
 run(${CPACK_COMMAND} --config ${tree}/CPackConfig.cmake -G DEB -B ${WORK_DIR}/deb)
 file(GLOB package ${WORK_DIR}/deb/*.deb)
 
@@ -29,7 +31,18 @@ if(at EQUAL -1)
   message(FATAL_ERROR "the package has no .${setup}:\n${output}")
 endif()
 
+set(helper /opt/tarnwick/libexec/tarnwick/tarnwick-system-dsn)
+string(FIND "${output}" " .${helper}\n" at)
+if(at EQUAL -1)
+  message(FATAL_ERROR "the package has no .${helper}:\n${output}")
+endif()
+
 run(dpkg-deb -x ${package} ${WORK_DIR}/root)
+file(STRINGS ${WORK_DIR}/root/usr/share/polkit-1/actions/io.github.tarnwick.Tarnwick.policy exec_line
+     REGEX "exec.path")
+if(NOT exec_line MATCHES ">${helper}<")
+  message(FATAL_ERROR "the polkit action names another helper: ${exec_line}")
+endif()
 file(STRINGS ${WORK_DIR}/root/usr/share/tarnwick/odbcinst-entry.ini setup_line REGEX "^Setup=")
 if(NOT setup_line STREQUAL "Setup=${setup}")
   message(FATAL_ERROR "the driver entry names another setup library: ${setup_line}")
