@@ -64,3 +64,22 @@ install(CODE "
   configure_file(\"${TARNWICK_INSTALLED_ENTRY_TEMPLATE}\" \"${TARNWICK_INSTALLED_ENTRY}\" @ONLY)
 ")
 install(FILES ${TARNWICK_INSTALLED_ENTRY} DESTINATION ${TARNWICK_ENTRY_DIR})
+
+# A stripped install (the Debian package's) also drops the .comment and .note
+# sections that plain strip keeps, as Debian's own packaging does.
+set(_stripped_files "${CMAKE_INSTALL_BINDIR}/tarnwick" "${TARNWICK_SYSTEM_DSN_HELPER}"
+                    "${TARNWICK_ODBC_MODULE_DIR}/$<TARGET_FILE_NAME:tarnwick_mdbsetup>")
+if(NOT TARGET tarnwick)
+  list(REMOVE_AT _stripped_files 0)
+endif()
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(file ${_stripped_files})
+      if(NOT IS_ABSOLUTE \"\${file}\")
+        set(file \"\${CMAKE_INSTALL_PREFIX}/\${file}\")
+      endif()
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment --remove-section=.note
+                              \"\$ENV{DESTDIR}\${file}\" COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()
+")
