@@ -7,9 +7,11 @@
 # never shipped, so they stay without.
 option(TARNWICK_HARDENING "Build with Debian's hardening flags (from dpkg-buildflags where available)" ON)
 set(TARNWICK_HARDENING_CF_PROTECTION OFF)
+set(TARNWICK_HARDENED OFF)
 if(NOT TARNWICK_HARDENING OR TARNWICK_SANITIZE OR TARNWICK_FUZZ)
   return()
 endif()
+set(TARNWICK_HARDENED ON)
 
 find_program(TARNWICK_DPKG_BUILDFLAGS dpkg-buildflags)
 
