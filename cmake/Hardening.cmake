@@ -53,11 +53,20 @@ if(NOT "-fstack-clash-protection" IN_LIST _cxx_flags)
 endif()
 
 # Control flow protection only takes effect when every object of a program
-# carries it, the C runtime's start files included; Debian 12's do not, and
-# its dpkg-buildflags does not ask for it. The package test requires it where
-# this release's flags do.
+# carries it, the C runtime's start files included; those of Debian 12 and 13
+# do not, so there no program has it, whatever dpkg-buildflags asks for. The
+# package test requires it only where a program built with the flag has it.
 if("-fcf-protection" IN_LIST _cxx_flags)
-  set(TARNWICK_HARDENING_CF_PROTECTION ON)
+  set(_probe_dir ${CMAKE_BINARY_DIR}/CMakeFiles/cf-protection-probe)
+  file(WRITE ${_probe_dir}/probe.cpp "int main() { return 0; }\n")
+  try_compile(_probe_built SOURCES ${_probe_dir}/probe.cpp
+    COMPILE_DEFINITIONS -fcf-protection COPY_FILE ${_probe_dir}/probe)
+  if(_probe_built)
+    execute_process(COMMAND ${CMAKE_READELF} -n ${_probe_dir}/probe OUTPUT_VARIABLE _probe_notes ERROR_QUIET)
+    if(_probe_notes MATCHES "IBT")
+      set(TARNWICK_HARDENING_CF_PROTECTION ON)
+    endif()
+  endif()
 endif()
 
 # glibc's fortified calls need the optimiser (and warn without it), so a
