@@ -7,6 +7,7 @@
 # never shipped, so they stay without.
 option(TARNWICK_HARDENING "Build with Debian's hardening flags (from dpkg-buildflags where available)" ON)
 set(TARNWICK_HARDENING_CF_PROTECTION OFF)
+set(TARNWICK_HARDENING_BRANCH_PROTECTION OFF)
 set(TARNWICK_HARDENED OFF)
 if(NOT TARNWICK_HARDENING OR TARNWICK_SANITIZE OR TARNWICK_FUZZ)
   return()
@@ -67,6 +68,12 @@ if("-fcf-protection" IN_LIST _cxx_flags)
       set(TARNWICK_HARDENING_CF_PROTECTION ON)
     endif()
   endif()
+endif()
+
+# Branch protection (BTI and pointer authentication) is an AArch64 feature,
+# which dpkg-buildflags asks for only there; elsewhere no program has it.
+if(_cxx_flags MATCHES "-mbranch-protection=")
+  set(TARNWICK_HARDENING_BRANCH_PROTECTION ON)
 endif()
 
 # glibc's fortified calls need the optimiser (and warn without it), so a

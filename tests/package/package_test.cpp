@@ -209,16 +209,28 @@ bool IsElfFile(const fs::path& path) {
     return ReadFile(path.string()).starts_with("\x7f" "ELF");
 }
 
-// hardening-check's verdict on one file. Two of its checks are judged as this
-// release's hardening policy does: control flow protection only where
-// dpkg-buildflags asks for it (Debian 12's C start files carry none, so no
-// program there can have it); and "only unprotected functions found" is no
-// fault in itself, since fortified calls that the compiler proves safe are
-// left unchecked, so that file must pass every other check.
+// Whether this release's hardening-check has an option (Debian 13's added
+// --nobranchprotection; Debian 12's would refuse it as unknown).
+bool HardeningCheckHasOption(const std::string& option) {
+    return RunCommand({"hardening-check", "--help"}).output.find(option) != std::string::npos;
+}
+
+// hardening-check's verdict on one file. Some of its checks are judged as this
+// release's hardening policy does: control flow protection only where a
+// program built with it has it (the C start files of Debian 12 and 13 carry
+// none); branch protection, an AArch64 feature that Debian 13's hardening-check
+// asks for on every architecture, only where the build flags ask for it; and
+// "only unprotected functions found" is no fault in itself, since fortified
+// calls that the compiler proves safe are left unchecked, so that file must
+// pass every other check.
 CommandResult HardeningCheck(const std::string& file) {
+    static const bool knowsBranchProtection = HardeningCheckHasOption("--nobranchprotection");
     std::vector<std::string> argv{"hardening-check", "--verbose"};
     if (!TARNWICK_REQUIRE_CF_PROTECTION) {
         argv.push_back("--nocfprotection");
+    }
+    if (!TARNWICK_REQUIRE_BRANCH_PROTECTION && knowsBranchProtection) {
+        argv.push_back("--nobranchprotection");
     }
     argv.push_back(file);
     CommandResult result = RunCommand(argv);
