@@ -3,9 +3,12 @@
 #include <filesystem>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include "dsn/create_dsn.h"
 #include "dsn/system_dsn_request.h"
@@ -144,6 +147,47 @@ TEST(Helper, DirectoryNameThatWouldInjectASectionIsRefusedBySetupLibrary) {
 
     EXPECT_EQ(result.exitCode, 1) << result.output;
     EXPECT_NE(result.output.find("Database"), std::string::npos) << result.output;
+    EXPECT_EQ(sandbox.ReadOdbcIni(), KeptSources);
+}
+
+// Started by pkexec, the helper is root with PKEXEC_UID set, and the system
+// files are /etc's whatever ODBCSYSINI or ODBCINSTINI say. Run so in a private
+// mount namespace with an overlay on /etc (root only), it writes the
+// namespace's /etc/odbc.ini and leaves the sandbox those variables name alone.
+TEST(Helper, AsRootThroughPkexecIgnoresTheCallersOdbcFolders) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root for a private /etc";
+    }
+    OdbcSandbox sandbox;
+    sandbox.WriteOdbcIni(KeptSources);
+    auto environment = sandbox.Environment();
+    environment["ODBCINSTINI"] = "odbcinst.ini";
+    environment["PKEXEC_UID"] = "1000";
+    const std::string script = R"(set -e
+        layers=$1/etc-layers
+        mkdir "$layers"
+        mount -t tmpfs tarnwick-test "$layers"
+        mkdir "$layers/upper" "$layers/work"
+        mount -t overlay tarnwick-test -o "lowerdir=/etc,upperdir=$layers/upper,workdir=$layers/work" /etc
+        cp "$1/odbcinst.ini" /etc/odbcinst.ini
+        : >/etc/odbc.ini
+        status=0
+        "$0" || status=$?
+        echo "--- /etc/odbc.ini"
+        cat /etc/odbc.ini
+        exit $status)";
+    const CommandResult result =
+        RunCommand({"unshare", "--mount", "--propagation", "private", "sh", "-c", script, Helper, sandbox.Dir()},
+                   environment, Encoded(GoodRequest("RootMade")));
+
+    const std::string separator = "--- /etc/odbc.ini\n";
+    const auto at = result.output.find(separator);
+    ASSERT_NE(at, std::string::npos) << result.output;
+    EXPECT_EQ(result.exitCode, 0) << result.output;
+    const auto answer = dsn::DecodeAnswer(std::string_view(result.output).substr(0, at));
+    ASSERT_TRUE(answer) << result.output;
+    EXPECT_TRUE(answer->created);
+    EXPECT_NE(result.output.find("[RootMade]\n", at), std::string::npos) << result.output;
     EXPECT_EQ(sandbox.ReadOdbcIni(), KeptSources);
 }
 
