@@ -67,10 +67,9 @@ install(FILES ${TARNWICK_INSTALLED_ENTRY} DESTINATION ${TARNWICK_ENTRY_DIR})
 
 # A stripped install (the Debian package's) also drops the .comment and .note
 # sections that plain strip keeps, as Debian's own packaging does.
-set(_stripped_files "${CMAKE_INSTALL_BINDIR}/tarnwick" "${TARNWICK_SYSTEM_DSN_HELPER}"
-                    "${TARNWICK_ODBC_MODULE_DIR}/$<TARGET_FILE_NAME:tarnwick_mdbsetup>")
-if(NOT TARGET tarnwick)
-  list(REMOVE_AT _stripped_files 0)
+set(_stripped_files "${TARNWICK_SYSTEM_DSN_HELPER}" "${TARNWICK_ODBC_MODULE_DIR}/$<TARGET_FILE_NAME:tarnwick_mdbsetup>")
+if(TARGET tarnwick)
+  list(APPEND _stripped_files "${CMAKE_INSTALL_BINDIR}/tarnwick")
 endif()
 install(CODE "
   if(CMAKE_INSTALL_DO_STRIP)
