@@ -25,6 +25,13 @@ std::string Excerpt(const std::string& text) {
     return shown;
 }
 
+std::string QuotedExcerpt(const std::string& text) {
+    std::string quoted(1, '"');
+    quoted += Excerpt(text);
+    quoted += '"';
+    return quoted;
+}
+
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;

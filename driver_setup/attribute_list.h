@@ -36,4 +36,7 @@ bool EqualsIgnoringCase(std::string_view a, std::string_view b);
 // control characters replaced by '?'.
 std::string Excerpt(const std::string& text);
 
+// The excerpt in double quotes, as messages show a name or value.
+std::string QuotedExcerpt(const std::string& text);
+
 } // namespace tarnwick::setup

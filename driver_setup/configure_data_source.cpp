@@ -15,8 +15,6 @@ namespace {
 
 using Entries = std::vector<IniDocument::Entry>;
 
-std::string Quoted(const std::string& text) { return "\"" + Excerpt(text) + "\""; }
-
 Entries::iterator FindEntry(Entries& entries, const std::string& name) {
     for (auto it = entries.begin(); it != entries.end(); ++it) {
         if (EqualsIgnoringCase(it->name, name)) {
@@ -54,16 +52,18 @@ public:
         if (exists) {
             const auto owner = document.Value(name_, "Driver");
             if (!owner || !EqualsIgnoringCase(*owner, driver_)) {
+                const std::string ownedBy =
+                    owner ? "the driver " + QuotedExcerpt(*owner) : std::string("no driver (it has no Driver entry)");
                 return Refuse(ODBC_ERROR_REQUEST_FAILED,
-                              "The data source " + Quoted(name_) + " in " + context_.iniPath + " belongs to " +
-                                  (owner ? "the driver " + Quoted(*owner) : std::string("no driver (it has no Driver entry)")) +
-                                  ", not to " + Quoted(driver_) + "; it was left unchanged. Choose another name.");
+                              "The data source " + QuotedExcerpt(name_) + " in " + context_.iniPath + " belongs to " +
+                                  ownedBy + ", not to " + QuotedExcerpt(driver_) +
+                                  "; it was left unchanged. Choose another name.");
             }
         }
 
         if (request_ == ODBC_REMOVE_DSN) {
             if (!exists) {
-                return Refuse(ODBC_ERROR_REQUEST_FAILED, "There is no data source " + Quoted(name_) + " in " +
+                return Refuse(ODBC_ERROR_REQUEST_FAILED, "There is no data source " + QuotedExcerpt(name_) + " in " +
                                                              context_.iniPath + "; nothing was removed.");
             }
             document.RemoveSection(name_);
@@ -73,7 +73,7 @@ public:
         Entries entries;
         if (request_ == ODBC_CONFIG_DSN) {
             if (!exists) {
-                return Refuse(ODBC_ERROR_REQUEST_FAILED, "There is no data source " + Quoted(name_) + " in " +
+                return Refuse(ODBC_ERROR_REQUEST_FAILED, "There is no data source " + QuotedExcerpt(name_) + " in " +
                                                              context_.iniPath + " to change; add it instead.");
             }
             // unixODBC reads the first entry of a name; later ones are dead and go.
@@ -101,7 +101,7 @@ public:
                 const bool needsCurrent = dbq->value.front() != '/' && (directory.empty() || directory.front() != '/');
                 if (needsCurrent && !context_.currentDirectory) {
                     return Refuse(ODBC_ERROR_REQUEST_FAILED,
-                                  "The database " + Quoted(dbq->value) +
+                                  "The database " + QuotedExcerpt(dbq->value) +
                                       " is relative, and the current directory cannot be determined to complete "
                                       "its path. Give DBQ or DefaultDir as an absolute path.");
                 }

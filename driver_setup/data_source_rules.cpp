@@ -26,14 +26,12 @@ bool HasControl(const std::string& text) {
 
 bool HasOuterBlank(const std::string& text) { return !text.empty() && (text.front() == ' ' || text.back() == ' '); }
 
-std::string Quoted(const std::string& text) { return "\"" + Excerpt(text) + "\""; }
-
 } // namespace
 
 std::vector<SetupError> CheckDataSourceName(const std::string& name) {
     std::vector<SetupError> errors;
     auto refuse = [&](const std::string& why) {
-        errors.push_back({ODBC_ERROR_INVALID_DSN, "The data source name " + Quoted(name) + " " + why});
+        errors.push_back({ODBC_ERROR_INVALID_DSN, "The data source name " + QuotedExcerpt(name) + " " + why});
     };
     if (name.empty()) {
         errors.push_back({ODBC_ERROR_INVALID_DSN, "The data source name is empty."});
@@ -70,7 +68,7 @@ std::vector<SetupError> CheckDriverName(const std::string& driver) {
     if (driver.empty()) {
         errors.push_back({ODBC_ERROR_INVALID_NAME, "No driver name was given."});
     } else if (HasControl(driver) || HasOuterBlank(driver) || driver.size() + 7 > kMaxIniLineLength) {
-        errors.push_back({ODBC_ERROR_INVALID_NAME, "The driver name " + Quoted(driver) +
+        errors.push_back({ODBC_ERROR_INVALID_NAME, "The driver name " + QuotedExcerpt(driver) +
                                                        " cannot be stored as a data source's Driver entry."});
     }
     return errors;
@@ -82,7 +80,7 @@ std::vector<SetupError> CheckEntry(const std::string& keyword, const std::string
     if (keyword.empty()) {
         refuse("An attribute has no keyword before its '=' (\"=" + Excerpt(value) + "\").");
     } else {
-        const std::string cannot = "The keyword " + Quoted(keyword) + " cannot be stored in odbc.ini: ";
+        const std::string cannot = "The keyword " + QuotedExcerpt(keyword) + " cannot be stored in odbc.ini: ";
         if (keyword.find_first_of("[]") != std::string::npos) {
             refuse(cannot + "it contains a bracket, which marks section headers.");
         }
@@ -96,7 +94,7 @@ std::vector<SetupError> CheckEntry(const std::string& keyword, const std::string
             refuse(cannot + "it begins with '" + std::string(1, keyword.front()) + "', which marks a comment.");
         }
     }
-    const std::string ofKeyword = "The value of " + (keyword.empty() ? std::string("an attribute") : Quoted(keyword));
+    const std::string ofKeyword = "The value of " + (keyword.empty() ? std::string("an attribute") : QuotedExcerpt(keyword));
     if (HasControl(value)) {
         refuse(ofKeyword + " contains a line break, tab or other control character, which odbc.ini cannot hold.");
     }
@@ -105,7 +103,7 @@ std::vector<SetupError> CheckEntry(const std::string& keyword, const std::string
     }
     const std::size_t length = keyword.size() + 1 + value.size();
     if (length > kMaxIniLineLength) {
-        refuse("The entry " + Quoted(keyword) + " is " + std::to_string(length) + " bytes long as keyword=value; " +
+        refuse("The entry " + QuotedExcerpt(keyword) + " is " + std::to_string(length) + " bytes long as keyword=value; " +
                "unixODBC reads back at most " + std::to_string(kMaxIniLineLength) + " bytes a line.");
     }
     return errors;
@@ -120,7 +118,7 @@ std::vector<SetupError> CheckAttributes(const std::vector<Attribute>& attributes
             repeated = EqualsIgnoringCase(attributes[j].keyword, attribute.keyword);
         }
         if (repeated) {
-            errors.push_back({ODBC_ERROR_INVALID_KEYWORD_VALUE, "The keyword " + Quoted(attribute.keyword) +
+            errors.push_back({ODBC_ERROR_INVALID_KEYWORD_VALUE, "The keyword " + QuotedExcerpt(attribute.keyword) +
                                                                     " appears more than once in the attribute list."});
             continue;
         }

@@ -79,11 +79,12 @@ void DirectoryChooser::accept() {
         return;
     }
     if (info.exists()) {
-        toolkit_.MessageBox("\"" + ToBytes(path) + "\" is not a directory.", kCaption, MB_ICONERROR);
+        toolkit_.MessageBox(ToBytes(QStringLiteral("\"%1\" is not a directory.").arg(path)), kCaption, MB_ICONERROR);
         return;
     }
     if ((options_ & sdAllowCreate) == 0) {
-        toolkit_.MessageBox("The directory \"" + ToBytes(path) + "\" does not exist.", kCaption, MB_ICONERROR);
+        toolkit_.MessageBox(ToBytes(QStringLiteral("The directory \"%1\" does not exist.").arg(path)), kCaption,
+                            MB_ICONERROR);
         return;
     }
     if ((options_ & sdPrompt) != 0 &&

@@ -299,7 +299,8 @@ TEST_F(ConfigDsnTest, ConcurrentWritersLoseNothing) {
     ASSERT_EQ(values.size(), keys.size());
     for (int writer = 0; writer < kWriters; ++writer) {
         for (int i = 0; i < kEach; ++i) {
-            const std::string key = "W" + std::to_string(writer) + "_" + std::to_string(i) + ".Database";
+            std::string key = "W";
+            key += std::to_string(writer) + "_" + std::to_string(i) + ".Database";
             EXPECT_EQ(values.count(key) ? values.at(key) : "<missing>", "/srv/w.mdb") << key;
         }
     }
