@@ -30,7 +30,7 @@ struct Expected {
 
 void Activate(QWidget& window) {
     window.show();
-    QApplication::setActiveWindow(&window);
+    window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&window));
 }
 

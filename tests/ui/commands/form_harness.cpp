@@ -92,7 +92,7 @@ void RecordingForm::AppendLogLine(const std::string& line) {
 void ShowAsMainWindow(TForm1& form) {
     Form1 = &form;
     form.show();
-    QApplication::setActiveWindow(&form);
+    form.activateWindow();
     if (!QTest::qWaitForWindowActive(&form)) {
         throw std::runtime_error("the main window did not become active");
     }
