@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "dsn/system_dsn_request.h"
+#include "system_dsn_client/system_dsn_request.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view stream(reinterpret_cast<const char*>(data), size);

@@ -25,7 +25,7 @@
 
 #include "dsn/create_dsn.h"
 #include "dsn/installer.h"
-#include "dsn/system_dsn_request.h"
+#include "system_dsn_client/system_dsn_request.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <QWidget>
 
-#include "dsn/elevating_installer.h"
+#include "system_dsn_client/elevating_installer.h"
 #include "dsn/installer.h"
 #include "dsn/window_operations.h"
 

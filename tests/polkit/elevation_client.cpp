@@ -6,7 +6,7 @@
 #include <string>
 
 #include "dsn/create_dsn.h"
-#include "dsn/elevating_installer.h"
+#include "system_dsn_client/elevating_installer.h"
 
 namespace {
 

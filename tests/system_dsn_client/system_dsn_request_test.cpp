@@ -1,6 +1,6 @@
 // The framing between the program and the privileged helper: exact round
 // trips, and every malformed stream refused.
-#include "dsn/system_dsn_request.h"
+#include "system_dsn_client/system_dsn_request.h"
 
 #include <ostream>
 #include <string>

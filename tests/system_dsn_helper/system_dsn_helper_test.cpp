@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "dsn/create_dsn.h"
-#include "dsn/system_dsn_request.h"
+#include "system_dsn_client/system_dsn_request.h"
 #include "odbc_sandbox.h"
 
 namespace {

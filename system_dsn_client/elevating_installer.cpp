@@ -1,4 +1,4 @@
-#include "dsn/elevating_installer.h"
+#include "system_dsn_client/elevating_installer.h"
 
 #include <algorithm>
 #include <cerrno>

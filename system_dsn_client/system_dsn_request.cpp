@@ -1,4 +1,4 @@
-#include "dsn/system_dsn_request.h"
+#include "system_dsn_client/system_dsn_request.h"
 
 #include <cstring>
 #include <limits>

@@ -5,7 +5,7 @@
 //
 // The route needs an effective user that may not write the system folder: run
 // as root, the calls are made with the effective user switched to nobody.
-#include "dsn/elevating_installer.h"
+#include "system_dsn_client/elevating_installer.h"
 
 #include <cstring>
 #include <filesystem>
@@ -20,7 +20,7 @@
 #include <unistd.h>
 
 #include "dsn/create_dsn.h"
-#include "dsn/system_dsn_request.h"
+#include "system_dsn_client/system_dsn_request.h"
 #include "odbc_sandbox.h"
 #include "scripted_installer.h"
 

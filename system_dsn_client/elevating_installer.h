@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "dsn/installer.h"
-#include "dsn/system_dsn_request.h"
+#include "system_dsn_client/system_dsn_request.h"
 
 namespace dsn {
 

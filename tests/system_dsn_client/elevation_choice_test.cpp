@@ -2,7 +2,7 @@
 // ODBCSYSINI once per process, and the choice depends on the user, so every
 // case is decided in a child of its own, with its own folder and user; this
 // process never asks unixODBC for the folder itself.
-#include "dsn/elevating_installer.h"
+#include "system_dsn_client/elevating_installer.h"
 
 #include <filesystem>
 #include <ostream>
