@@ -13,6 +13,7 @@
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +25,12 @@ namespace dsn {
 
 namespace {
 
+// How often the wait hook runs while nothing happens (the authentication
+// dialog may be up for minutes).
 constexpr std::chrono::milliseconds WaitStep{50};
+// Where the kernel gives no pidfd, how often a child that closed its pipes is
+// looked at until it can be reaped.
+constexpr std::chrono::milliseconds ReapStep{1};
 
 // pkexec's own exit codes: the dialog was dismissed, or it did not run the
 // helper at all (not authorized, no agent, broken install); stderr tells
@@ -142,6 +148,31 @@ struct ChildPipes {
             fd = -1;
         }
     }
+};
+
+// A descriptor that becomes readable when the child ends, so that poll
+// watches its exit together with its pipes (Linux 5.3 and later); -1 where
+// the kernel has none.
+class ExitDescriptor {
+public:
+    explicit ExitDescriptor(pid_t pid) {
+#ifdef SYS_pidfd_open
+        fd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#else
+        (void)pid;
+#endif
+    }
+    ~ExitDescriptor() {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    ExitDescriptor(const ExitDescriptor&) = delete;
+    ExitDescriptor& operator=(const ExitDescriptor&) = delete;
+    int Fd() const { return fd_; }
+
+private:
+    int fd_ = -1;
 };
 
 struct ChildOutcome {
@@ -322,23 +353,42 @@ SystemDsnAnswer ElevatingInstaller::AskHelper(const char* driver, const char* at
 
     ChildOutcome outcome;
     std::size_t written = 0;
-    const auto deadline = std::chrono::steady_clock::now() + settings_.timeout;
+    const ExitDescriptor exit(pid);
+    bool exited = false;
+    auto now = std::chrono::steady_clock::now();
+    const auto deadline = now + settings_.timeout;
+    auto hookDue = now + WaitStep;
     for (;;) {
         if (pipes.input[1] >= 0 && written == request.size()) {
             ChildPipes::CloseEnd(pipes.input[1]);
         }
-        if (pipes.output[0] < 0 && pipes.errors[0] < 0 && waitpid(pid, &outcome.status, WNOHANG) == pid) {
+        const bool pipesClosed = pipes.output[0] < 0 && pipes.errors[0] < 0;
+        if (!exited && (exit.Fd() >= 0 || pipesClosed)) {
+            exited = waitpid(pid, &outcome.status, WNOHANG) == pid;
+        }
+        // Finished once pkexec has ended and everything it wrote is read.
+        if (exited && pipesClosed) {
             outcome.finished = true;
             break;
         }
-        const auto now = std::chrono::steady_clock::now();
+        now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             break;
         }
-        pollfd watched[3] = {{pipes.input[1], POLLOUT, 0}, {pipes.output[0], POLLIN, 0}, {pipes.errors[0], POLLIN, 0}};
+        if (waitHook_ && now >= hookDue) {
+            waitHook_();
+            hookDue = now + WaitStep;
+        }
+        pollfd watched[4] = {{pipes.input[1], POLLOUT, 0},
+                             {pipes.output[0], POLLIN, 0},
+                             {pipes.errors[0], POLLIN, 0},
+                             {exited ? -1 : exit.Fd(), POLLIN, 0}};
+        // Without an exit descriptor nothing wakes the poll when pkexec ends
+        // after closing its pipes: look again soon instead.
         const auto step = std::min<std::chrono::milliseconds>(
-            WaitStep, std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
-        poll(watched, 3, static_cast<int>(step.count()));
+            pipesClosed && exit.Fd() < 0 ? ReapStep : WaitStep,
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
+        poll(watched, 4, static_cast<int>(step.count()));
         if (watched[0].revents != 0 && !WriteSome(pipes.input[1], request, written)) {
             ChildPipes::CloseEnd(pipes.input[1]);
         }
@@ -347,9 +397,6 @@ SystemDsnAnswer ElevatingInstaller::AskHelper(const char* driver, const char* at
         }
         if (watched[2].revents != 0 && !ReadSome(pipes.errors[0], outcome.errors, MaxErrorText)) {
             ChildPipes::CloseEnd(pipes.errors[0]);
-        }
-        if (waitHook_) {
-            waitHook_();
         }
     }
     if (!outcome.finished) {

@@ -144,7 +144,10 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"Garbage", "echo 'tarnwick-system-dsn-answer 1'; echo 'result 1'; exit 0", 1, "answered garbage"},
         Ending{"ResultDisagreesWithExit", "printf 'tarnwick-system-dsn-answer 1\\nresult 1\\nend\\n'; exit 1", 1,
                "answered garbage"},
-        Ending{"ClosesItsInputEarly", "exec 0<&-; sleep 0.2; exit 126", 16, "dismissed"}),
+        Ending{"ClosesItsInputEarly", "exec 0<&-; sleep 0.2; exit 126", 16, "dismissed"},
+        // The pipes end long before the exit: its status is still waited for.
+        Ending{"ExitsWellAfterClosingItsPipes", "exec 0<&- >&- 2>&-; sleep 0.3; exit 126", 16,
+               "dismissed"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StandInPkexec, ClosedInputWhileALargeRequestIsWrittenDoesNotKillTheProgram) {
