@@ -209,6 +209,54 @@ bool IsElfFile(const fs::path& path) {
     return ReadFile(path.string()).starts_with("\x7f" "ELF");
 }
 
+template <typename DirectoryIterator>
+std::vector<std::string> ElfFiles(DirectoryIterator files) {
+    std::vector<std::string> elfFiles;
+    for (const auto& entry : files) {
+        if (IsElfFile(entry.path())) {
+            elfFiles.push_back(entry.path().string());
+        }
+    }
+    return elfFiles;
+}
+
+// The folders of a file's RUNPATH and RPATH, as `readelf -d` prints them.
+std::vector<std::string> SearchPath(const std::string& file) {
+    const CommandResult dynamic = RunCommand({"readelf", "-d", file});
+    EXPECT_EQ(dynamic.exitCode, 0) << dynamic.output;
+    std::vector<std::string> folders;
+    static const std::regex entry(R"(\((RUNPATH|RPATH)\)\s+Library r(un)?path: \[([^\]]*)\])");
+    for (std::sregex_iterator match(dynamic.output.begin(), dynamic.output.end(), entry), end; match != end;
+         ++match) {
+        std::stringstream list((*match)[3].str());
+        for (std::string folder; std::getline(list, folder, ':');) {
+            folders.push_back(folder);
+        }
+        if ((*match)[3].str().empty() || (*match)[3].str().back() == ':') {
+            folders.emplace_back();
+        }
+    }
+    return folders;
+}
+
+// An empty entry in a library search path means the current directory: a
+// program started from a folder that holds a library of the same name as one
+// it needs would load that one. Neither the packaged files nor the build
+// tree's programs and libraries (what scripts/run.sh starts) may have one.
+TEST_F(UnpackedPackage, NoElfFileSearchesTheCurrentDirectoryForLibraries) {
+    std::vector<std::string> elfFiles = ElfFiles(fs::recursive_directory_iterator(Root()));
+    const std::vector<std::string> built = ElfFiles(fs::directory_iterator(TARNWICK_BUILD_DIR));
+    ASSERT_FALSE(elfFiles.empty()) << "no ELF file in the package";
+    ASSERT_FALSE(built.empty()) << "no ELF file in " TARNWICK_BUILD_DIR;
+    elfFiles.insert(elfFiles.end(), built.begin(), built.end());
+    for (const auto& file : elfFiles) {
+        for (const auto& folder : SearchPath(file)) {
+            EXPECT_TRUE(folder.starts_with("/") || folder.starts_with("$ORIGIN"))
+                << file << " searches \"" << folder << "\" for libraries";
+        }
+    }
+}
+
 // Whether this release's hardening-check has an option (Debian 13's added
 // --nobranchprotection; Debian 12's would refuse it as unknown).
 bool HardeningCheckHasOption(const std::string& option) {
@@ -251,12 +299,7 @@ TEST_F(UnpackedPackage, EveryElfFilePassesHardeningCheck) {
     if (!TARNWICK_HARDENED) {
         GTEST_SKIP() << "built without the hardening flags (sanitized, fuzzing or TARNWICK_HARDENING=OFF)";
     }
-    std::vector<std::string> elfFiles;
-    for (const auto& entry : fs::recursive_directory_iterator(Root())) {
-        if (IsElfFile(entry.path())) {
-            elfFiles.push_back(entry.path().string());
-        }
-    }
+    const std::vector<std::string> elfFiles = ElfFiles(fs::recursive_directory_iterator(Root()));
     ASSERT_FALSE(elfFiles.empty()) << "no ELF file in the package";
     for (const auto& file : elfFiles) {
         const CommandResult check = HardeningCheck(file);
