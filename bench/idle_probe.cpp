@@ -1,8 +1,8 @@
 // Preloaded (LD_PRELOAD) into a Qt program to time its start-up without
 // changing it: once a top-level window is exposed and the event loop is about
 // to wait for input, all start-up work is done. The probe then writes the
-// CLOCK_MONOTONIC time in nanoseconds to the file named by
-// TARNWICK_BENCH_IDLE_REPORT and ends the event loop, so the program exits
+// CLOCK_MONOTONIC time in nanoseconds and the platform plugin's name to the
+// file named by TARNWICK_BENCH_IDLE_REPORT and ends the event loop, so the program exits
 // through its normal path.
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +31,8 @@ void ReportIdle() {
     clock_gettime(CLOCK_MONOTONIC, &now);
     if (const char* path = std::getenv("TARNWICK_BENCH_IDLE_REPORT")) {
         if (std::FILE* report = std::fopen(path, "w")) {
-            std::fprintf(report, "%lld\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec);
+            std::fprintf(report, "%lld %s\n", static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec,
+                         qPrintable(QGuiApplication::platformName()));
             std::fclose(report);
         }
     }

@@ -40,6 +40,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # pkexec for running the System DSN helper as root; the shared libraries (Qt 6
 # Widgets, libodbcinst2) come from dpkg-shlibdeps.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, odbc-mdbtools, pkexec")
+# Qt's platform plugin for Wayland sessions; without it the window needs X
+# (Xwayland, where the session has it).
+if(TARNWICK_UI)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # Paths as the package installs them, for the maintainer scripts.

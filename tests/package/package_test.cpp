@@ -184,6 +184,7 @@ TEST_F(UnpackedPackage, ControlFieldsNameTheRuntimeDependencies) {
     }
     if (TARNWICK_WITH_UI) {
         EXPECT_NE(depends.find("libqt6widgets6"), std::string::npos) << depends;
+        EXPECT_EQ(Field("Recommends"), "qt6-wayland");
     }
 }
 

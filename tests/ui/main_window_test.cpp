@@ -148,23 +148,29 @@ private slots:
     }
 
     // A screen reader names each field by its label (the label's buddy) and the
-    // log by its own accessible name.
+    // log by its own accessible name; the two Browse buttons, named by their
+    // text, say in their descriptions what each browses for.
     void accessibleNames_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("spoken");
-        QTest::newRow("DBNameEdit") << "DBNameEdit" << "Database File Name";
-        QTest::newRow("DSNNameEdit") << "DSNNameEdit" << "DSN Name";
-        QTest::newRow("DirectoryEdit") << "DirectoryEdit" << "Directory for Database";
-        QTest::newRow("Memo1") << "Memo1" << "Message log";
+        QTest::addColumn<QString>("description");
+        QTest::newRow("DBNameEdit") << "DBNameEdit" << "Database File Name" << "";
+        QTest::newRow("DSNNameEdit") << "DSNNameEdit" << "DSN Name" << "";
+        QTest::newRow("DirectoryEdit") << "DirectoryEdit" << "Directory for Database" << "";
+        QTest::newRow("Memo1") << "Memo1" << "Message log" << "";
+        QTest::newRow("DBNameBtn") << "DBNameBtn" << "Browse" << "Browse for the Access database file";
+        QTest::newRow("DirBrowseBtn") << "DirBrowseBtn" << "Browse" << "Browse for the directory of the database";
     }
     void accessibleNames() {
         QFETCH(QString, name);
         QFETCH(QString, spoken);
+        QFETCH(QString, description);
         auto* widget = form_->findChild<QWidget*>(name);
         QVERIFY(widget != nullptr);
         QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
         QVERIFY(accessible != nullptr);
         QCOMPARE(accessible->text(QAccessible::Name), spoken);
+        QCOMPARE(accessible->text(QAccessible::Description), description);
     }
 
     void componentReferences() {

@@ -1,0 +1,82 @@
+#!/usr/bin/python3
+"""Usage: atspi_tree.py PROGRAM
+
+Reads the running program's accessibility tree through the real AT-SPI bus,
+as a screen reader does, and checks what it would say for the window's
+controls: each field by its label, the log by its name, and the two Browse
+buttons by what each browses for. Runs in a display and a session bus of its
+own (xvfb-run, dbus-run-session); the bus activates the AT-SPI registry.
+"""
+import os
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+
+EXPECTED = {
+    # (role, name): description
+    ("text", "Database File Name"): "",
+    ("text", "DSN Name"): "",
+    ("text", "Directory for Database"): "",
+    ("text", "Message log"): "",
+    ("push button", "Browse"): {
+        "Browse for the Access database file",
+        "Browse for the directory of the database",
+    },
+}
+
+
+def find_application(pid, seconds):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        desktop = pyatspi.Registry.getDesktop(0)
+        for application in desktop:
+            if application is not None and application.get_process_id() == pid:
+                if application.childCount > 0:
+                    return application
+        time.sleep(0.2)
+    return None
+
+
+def walk(accessible):
+    yield accessible
+    for child in accessible:
+        if child is not None:
+            yield from walk(child)
+
+
+def main():
+    if len(sys.argv) != 2:
+        print(__doc__, file=sys.stderr)
+        return 2
+    with tempfile.TemporaryDirectory() as odbc:
+        for name in ("odbcinst.ini", "odbc.ini"):
+            open(os.path.join(odbc, name), "w").close()
+        env = dict(os.environ, ODBCSYSINI=odbc, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        program = subprocess.Popen([sys.argv[1]], env=env)
+        try:
+            application = find_application(program.pid, 30)
+            if application is None:
+                print("FAIL: the program never appeared on the AT-SPI bus", file=sys.stderr)
+                return 1
+            seen = {}
+            for node in walk(application):
+                key = (node.getRoleName(), node.name)
+                seen.setdefault(key, set()).add(node.description)
+        finally:
+            program.terminate()
+            program.wait(10)
+    failed = False
+    for (role, name), wanted in EXPECTED.items():
+        wanted = wanted if isinstance(wanted, set) else {wanted}
+        found = seen.get((role, name))
+        verdict = "PASS" if found == wanted else "FAIL"
+        failed |= found != wanted
+        print(f"{verdict}: {role} '{name}': descriptions {sorted(found or [])}, expected {sorted(wanted)}")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
