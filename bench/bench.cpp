@@ -1,7 +1,8 @@
 // Measures the program against its yardsticks in one run, so that the
 // machine's noise cancels out of the ratios:
 //   - start-up to a shown, idle window, and peak memory, against a minimal Qt
-//     Widgets program (both timed by the preloaded idle probe);
+//     Widgets program and against a window built in code with the same
+//     controls (all timed by the preloaded idle probe);
 //   - adding a data source with CreateDSN through the real installer and our
 //     setup library, against unixODBC's `odbcinst -i -s -l -f template`;
 //   - the time of one more data source when odbc.ini already holds many;
@@ -24,6 +25,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -351,19 +353,35 @@ int main(int argc, char** argv) try {
         fs::create_directories(scratch);
         // The program runs against the (empty) sandbox, as a user trying it would.
         const std::map<std::string, std::string> env{{"ODBCSYSINI", sandbox.Dir()}};
-        std::vector<double> oursTime, refTime, oursRss, refRss;
+        // Each run starts the three programs one after the other, so that a
+        // slow moment of the machine weighs on all of them alike.
+        const std::vector<std::pair<std::string, std::string>> yardsticks{
+            {TARNWICK_MINIMAL_WINDOW, "minimal Qt window"}, {TARNWICK_SAME_CONTROLS_WINDOW, "same-controls window"}};
+        std::vector<double> oursTime, oursRss;
+        std::vector<std::vector<double>> refTime(yardsticks.size()), refRss(yardsticks.size());
         for (int i = 0; i < options.startUpRuns; ++i) {
-            const StartUp ref = MeasureStartUp(TARNWICK_MINIMAL_WINDOW, TARNWICK_IDLE_PROBE, scratch, 1, env);
+            for (std::size_t y = 0; y < yardsticks.size(); ++y) {
+                const StartUp ref = MeasureStartUp(yardsticks[y].first, TARNWICK_IDLE_PROBE, scratch, 1, env);
+                refTime[y].push_back(ref.seconds);
+                refRss[y].push_back(ref.peakRssMiB);
+            }
             const StartUp ours = MeasureStartUp(TARNWICK_PROGRAM, TARNWICK_IDLE_PROBE, scratch, 1, env);
-            refTime.push_back(ref.seconds);
             oursTime.push_back(ours.seconds);
-            refRss.push_back(ref.peakRssMiB);
             oursRss.push_back(ours.peakRssMiB);
         }
-        const double t = Median(oursTime) * 1000, tr = Median(refTime) * 1000;
-        const double m = Median(oursRss), mr = Median(refRss);
-        rows.push_back({"start-up to shown and idle", t, tr, "ms", "minimal Qt window", "ratio <= 1.2", t <= 1.2 * tr});
-        rows.push_back({"peak memory (RSS)", m, mr, "MB", "minimal Qt window", "ratio <= 1.2", m <= 1.2 * mr});
+        const double t = Median(oursTime) * 1000, m = Median(oursRss);
+        // The empty window bounds Qt's own start-up from below; the window
+        // with the same controls is what a program showing this form needs.
+        const double timeTargets[] = {1.2, 1.05}, memoryTargets[] = {1.2, 1.1};
+        for (std::size_t y = 0; y < yardsticks.size(); ++y) {
+            const double tr = Median(refTime[y]) * 1000, mr = Median(refRss[y]);
+            const std::string& name = yardsticks[y].second;
+            char target[32];
+            std::snprintf(target, sizeof target, "ratio <= %.2f", timeTargets[y]);
+            rows.push_back({"start-up to shown and idle", t, tr, "ms", name, target, t <= timeTargets[y] * tr});
+            std::snprintf(target, sizeof target, "ratio <= %.2f", memoryTargets[y]);
+            rows.push_back({"peak memory (RSS)", m, mr, "MB", name, target, m <= memoryTargets[y] * mr});
+        }
     }
 #endif
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds Tarnwick and prints its benchmark figures side by side with their
-# yardsticks, as ratios: start-up and memory against a minimal Qt window, adding
-# data sources against unixODBC's odbcinst, and growth with a large odbc.ini.
+# yardsticks, as ratios: start-up and memory against an empty Qt window and a
+# window with the same controls, adding data sources against unixODBC's
+# odbcinst, growth with a large odbc.ini, and the helper route's call times.
 # Options are passed on to the benchmark (--start-up-runs N, --create-count N,
-# --growth-runs N). BUILD_DIR picks the build folder (default: build).
+# --growth-runs N, --route-calls N). BUILD_DIR picks the build folder (default:
+# build).
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
