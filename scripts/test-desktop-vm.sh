@@ -325,6 +325,7 @@ cp "$work/console.log" "$artifacts/console.log"
 cp "$work/results.log" "$artifacts/results.log"
 debugfs -R "rdump /var/lib/tarnwick-vm $artifacts" "$work/image.ext4" >/dev/null 2>&1 || true
 rm -f "$artifacts"/tarnwick-vm/alice/password
+cp "$deb" "$artifacts/"
 [ -n "${SUDO_UID:-}" ] && chown -R "$SUDO_UID:${SUDO_GID:-$SUDO_UID}" "$artifacts"
 
 passes=$(grep -c '^PASS' "$work/results.log" || true)
@@ -334,7 +335,7 @@ grep -q '^END of the desktop VM cases' "$work/results.log" && finished=yes
 echo
 say "Summary (accelerator $accel; VM ran $vm_took s; whole run $((SECONDS - started_all)) s)"
 grep -E '^(PASS|FAIL)' "$work/results.log" | sed 's/:.*//' || true
-echo "Artifacts (screenshots, logs, the VM's console): $artifacts"
+echo "Artifacts (screenshots and session logs in tarnwick-vm/, the VM's journal and console, the package): $artifacts"
 if [ "$finished" != yes ]; then
     echo "FAIL the in-VM run did not finish (see $artifacts/console.log)"
     fails=$((fails + 1))
