@@ -37,10 +37,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 # opt-in and needs KVM: under software emulation it takes far longer, so that
 # is left to running scripts/test-desktop-vm.sh with TARNWICK_VM_ACCEL=tcg.
 if [ "${TARNWICK_DESKTOP_VM:-}" = 1 ]; then
-    if (exec 3<>/dev/kvm) 2>/dev/null; then
+    if "$top/scripts/test-desktop-vm.sh" --kvm-usable; then
         "$top/scripts/test-desktop-vm.sh"
     else
-        echo "Skipping the desktop VM test: /dev/kvm does not open read-write here" \
+        echo "Skipping the desktop VM test: KVM is not usable here" \
             "(TARNWICK_VM_ACCEL=tcg scripts/test-desktop-vm.sh runs it under software emulation)"
     fi
 fi
