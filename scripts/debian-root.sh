@@ -19,6 +19,9 @@
 # from nothing.
 #
 # TARNWICK_DEBIAN_MIRROR names another archive (default http://deb.debian.org/debian).
+# TARNWICK_ROOT_OUTPUT names a host folder (made if missing) that appears in
+# the root as /work/output, read-write, so that COMMAND can leave files (a
+# built package, logs) that outlive the root; without it there is none.
 set -euo pipefail
 
 if [ $# -lt 2 ]; then
@@ -26,7 +29,7 @@ if [ $# -lt 2 ]; then
     exit 2
 fi
 if [ "$(id -u)" -ne 0 ]; then
-    exec sudo --preserve-env=TARNWICK_ROOT_CACHE,TARNWICK_DEBIAN_MIRROR,CI -- "$0" "$@"
+    exec sudo --preserve-env=TARNWICK_ROOT_CACHE,TARNWICK_DEBIAN_MIRROR,TARNWICK_ROOT_OUTPUT,CI -- "$0" "$@"
 fi
 if [ -z "${TARNWICK_IN_PRIVATE_NAMESPACE:-}" ]; then
     exec env TARNWICK_IN_PRIVATE_NAMESPACE=1 \
@@ -43,6 +46,11 @@ shared=$(cd "$top/../shared" 2>/dev/null && pwd) || {
 mirror=${TARNWICK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
 cache=${TARNWICK_ROOT_CACHE:-/var/cache/tarnwick}
 base=$cache/roots/$suite-minbase
+output=
+if [ -n "${TARNWICK_ROOT_OUTPUT:-}" ]; then
+    mkdir -p "$TARNWICK_ROOT_OUTPUT"
+    output=$(cd "$TARNWICK_ROOT_OUTPUT" && pwd)
+fi
 
 if ! command -v debootstrap >/dev/null; then
     echo "Installing debootstrap"
@@ -114,6 +122,10 @@ cp -L /etc/resolv.conf "$root/etc/resolv.conf"
 mkdir -p "$root/work"
 git -c safe.directory='*' clone --quiet --no-hardlinks "$top" "$root/work/tarnwick"
 cp -r "$shared" "$root/work/shared"
+if [ -n "$output" ]; then
+    mkdir -p "$root/work/output"
+    mount --bind "$output" "$root/work/output"
+fi
 
 # This shell is the namespace's first process: when it is told to stop (a
 # timeout, Ctrl-C) it ends every other process in the namespace, then cleans

@@ -32,3 +32,15 @@ cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DTARNWICK_SANITIZE=ON -DT
 cmake --build build-sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --output-on-failure -j"$jobs"
+
+# The booted-desktop test (a Debian 13 VM with polkit, an agent and X) is
+# opt-in and needs KVM: under software emulation it takes far longer, so that
+# is left to running scripts/test-desktop-vm.sh with TARNWICK_VM_ACCEL=tcg.
+if [ "${TARNWICK_DESKTOP_VM:-}" = 1 ]; then
+    if "$top/scripts/test-desktop-vm.sh" --kvm-usable; then
+        "$top/scripts/test-desktop-vm.sh"
+    else
+        echo "Skipping the desktop VM test: KVM is not usable here" \
+            "(TARNWICK_VM_ACCEL=tcg scripts/test-desktop-vm.sh runs it under software emulation)"
+    fi
+fi
