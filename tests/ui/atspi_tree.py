@@ -4,8 +4,10 @@
 Reads the running program's accessibility tree through the real AT-SPI bus,
 as a screen reader does, and checks what it would say for the window's
 controls: each field by its label, the log by its name, and the two Browse
-buttons by what each browses for. Runs in a display and a session bus of its
-own (xvfb-run, dbus-run-session); the bus activates the AT-SPI registry.
+buttons by what each browses for. Runs in a session bus of its own
+(dbus-run-session), which activates the AT-SPI registry, and starts its own
+X server on a display number the server picks itself (-displayfd), so that
+tests running at the same time never race for one.
 """
 import os
 import subprocess
@@ -49,15 +51,40 @@ def walk(accessible):
             yield from walk(child)
 
 
+def start_x_server():
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "640x480x24"],
+        pass_fds=(write_end,), stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as answer:
+        number = answer.readline().strip()
+    if not number:
+        server.kill()
+        server.wait()
+        raise RuntimeError("Xvfb did not start")
+    return server, ":" + number
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__, file=sys.stderr)
         return 2
+    server, display = start_x_server()
+    try:
+        return check(sys.argv[1], display)
+    finally:
+        server.terminate()
+        server.wait(10)
+
+
+def check(program_path, display):
     with tempfile.TemporaryDirectory() as odbc:
         for name in ("odbcinst.ini", "odbc.ini"):
             open(os.path.join(odbc, name), "w").close()
-        env = dict(os.environ, ODBCSYSINI=odbc, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-        program = subprocess.Popen([sys.argv[1]], env=env)
+        env = dict(os.environ, DISPLAY=display, ODBCSYSINI=odbc, QT_QPA_PLATFORM="xcb",
+                   QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        program = subprocess.Popen([program_path], env=env)
         try:
             application = find_application(program.pid, 30)
             if application is None:
