@@ -4,10 +4,11 @@
 Reads the running program's accessibility tree through the real AT-SPI bus,
 as a screen reader does, and checks what it would say for the window's
 controls: each field by its label, the log by its name, and the two Browse
-buttons by what each browses for. Runs in a session bus of its own
-(dbus-run-session), which activates the AT-SPI registry, and starts its own
-X server on a display number the server picks itself (-displayfd), so that
-tests running at the same time never race for one.
+buttons by what each browses for. Runs itself again in a session bus of its
+own (dbus-run-session), which activates the AT-SPI bus and registry, with a
+runtime folder of its own for the AT-SPI bus's socket, and starts its own X
+server on a display number the server picks itself (-displayfd), so that
+runs at the same time never share a bus or a display.
 """
 import os
 import subprocess
@@ -70,6 +71,13 @@ def main():
     if len(sys.argv) != 2:
         print(__doc__, file=sys.stderr)
         return 2
+    if os.environ.get("TARNWICK_ATSPI_SESSION") != "1":
+        with tempfile.TemporaryDirectory() as runtime:
+            env = dict(os.environ, XDG_RUNTIME_DIR=runtime, TARNWICK_ATSPI_SESSION="1")
+            env.pop("DBUS_SESSION_BUS_ADDRESS", None)
+            env.pop("DISPLAY", None)
+            command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), sys.argv[1]]
+            return subprocess.run(command, env=env).returncode
     server, display = start_x_server()
     try:
         return check(sys.argv[1], display)
