@@ -60,6 +60,10 @@ std::vector<SetupError> CheckDataSourceName(const std::string& name) {
     if (EqualsIgnoringCase(name, "ODBC") || EqualsIgnoringCase(name, "ODBC Data Sources")) {
         refuse("is reserved: odbc.ini uses a section of that name for its own settings.");
     }
+    if (EqualsIgnoringCase(name, "Default")) {
+        refuse("is reserved: unixODBC connects to the data source of that name whenever a name it is asked "
+               "for does not exist.");
+    }
     return errors;
 }
 

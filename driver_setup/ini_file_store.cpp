@@ -1,14 +1,20 @@
 #include "ini_file_store.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <thread>
 #include <utility>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <odbcinst.h>
@@ -24,6 +30,56 @@ namespace {
 // taking our lock, from hanging the caller.
 constexpr int kMaxSymlinkHops = 40;
 constexpr int kMaxAttempts = 100;
+
+// How long a writer waits for another writer of ours before it gives up.
+constexpr auto kLockWait = std::chrono::seconds(5);
+constexpr auto kLockPoll = std::chrono::milliseconds(10);
+
+// unixODBC rewrites odbc.ini in place (truncate, then write) and takes no
+// lock. A file changed less than this long ago may be in the middle of such
+// a rewrite, so it is read only once it has been quiet this long.
+constexpr auto kSettleTime = std::chrono::milliseconds(20);
+
+using Clock = std::chrono::steady_clock;
+
+std::chrono::nanoseconds SinceEpoch(const timespec& time) {
+    return std::chrono::seconds(time.tv_sec) + std::chrono::nanoseconds(time.tv_nsec);
+}
+
+// The same file with the same contents, as far as its status tells: a file
+// rewritten in place keeps its inode but not its size or times.
+bool SameVersion(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           SinceEpoch(a.st_mtim) == SinceEpoch(b.st_mtim) && SinceEpoch(a.st_ctim) == SinceEpoch(b.st_ctim);
+}
+
+// How much longer to wait before a file last changed at `status` has settled;
+// zero when it has. A time far in the future (a skewed clock on a network
+// file system) cannot be judged and counts as settled.
+std::chrono::nanoseconds UnsettledFor(const struct stat& status) {
+    timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const auto changed = std::max(SinceEpoch(status.st_mtim), SinceEpoch(status.st_ctim));
+    const auto age = SinceEpoch(now) - changed;
+    if (age >= kSettleTime || age < -std::chrono::nanoseconds(std::chrono::seconds(1))) {
+        return std::chrono::nanoseconds(0);
+    }
+    return kSettleTime - age;
+}
+
+// Names mkostemp makes from "<prefix>XXXXXX".
+bool IsTemporaryName(const std::string& name, const std::string& prefix) {
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+        const char c = name[i];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string Hint(int error) {
     switch (error) {
@@ -79,22 +135,19 @@ public:
         folder_ = slash == std::string::npos ? "." : (slash == 0 ? "/" : real_.substr(0, slash));
         base_ = slash == std::string::npos ? real_ : real_.substr(slash + 1);
 
-        // Every writer of ours locks the file's folder, not the file: the file is
-        // replaced by a new inode on every write, so a lock on it would only
-        // hold the old copy, and a writer waiting on that copy would have to
-        // start over, again and again while others keep writing. The folder
-        // stays the same, and opening it needs no more than read access.
         Descriptor folder(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (folder.Get() < 0) {
             const int error = errno;
             FailSystem("open the folder " + folder_ + (error == ENOENT ? " (the folder does not exist)" : ""), error);
             return errors_;
         }
-        if (!Lock(folder.Get(), folder_)) {
+        Descriptor lock;
+        if (!Lock(folder.Get(), lock)) {
             return errors_;
         }
-        // Only a program that does not take the lock can still create the file
-        // between our look and our rename; then the edit starts over on its file.
+        RemoveStaleCopies(folder.Get());
+        // Programs that do not take the lock (unixODBC's own writer) may still
+        // rewrite or create the file meanwhile; then the edit starts over.
         for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
             switch (Attempt(edit)) {
             case Outcome::Done:
@@ -104,7 +157,7 @@ public:
             }
         }
         Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, "Could not update " + real_ +
-                                                    ": other programs kept replacing it meanwhile. It was left unchanged.");
+                                                    ": other programs kept rewriting it meanwhile. It was left unchanged.");
         return errors_;
     }
 
@@ -151,6 +204,94 @@ private:
         return false;
     }
 
+    // "/etc/odbc.ini" is locked through "/etc/.odbc.ini.lock", "~/.odbc.ini"
+    // through "~/.odbc.ini.lock".
+    std::string LockName() const { return "." + (!base_.empty() && base_.front() == '.' ? base_.substr(1) : base_) + ".lock"; }
+
+    // Every writer of ours holds an exclusive flock on a lock file beside the
+    // file while it reads, edits and replaces it. The file itself cannot carry
+    // the lock: it is replaced by a new inode on every write, and anyone who
+    // may read it could lock it. The lock file is private to its owner (root
+    // for the system's odbc.ini), so no other user can open it, let alone
+    // hold its lock; and the wait for another writer of ours is bounded.
+    bool Lock(int folder, Descriptor& lock) {
+        const std::string name = LockName();
+        const std::string path = (folder_ == "/" ? "" : folder_) + "/" + name;
+        lock.Reset(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                          0600));
+        if (lock.Get() < 0) {
+            const int error = errno;
+            FailSystem("open the lock file " + path +
+                           (error == ELOOP                       ? " (it is a symbolic link)"
+                            : error == EACCES || error == EPERM ? " (writers need write access to the folder " +
+                                                                      folder_ + ")"
+                                                                : ""),
+                       error);
+            return false;
+        }
+        struct stat status {};
+        if (fstat(lock.Get(), &status) != 0) {
+            FailSystem("examine the lock file " + path, errno);
+            return false;
+        }
+        const uid_t self = geteuid();
+        if (!S_ISREG(status.st_mode) || status.st_nlink != 1 || (status.st_uid != self && status.st_uid != 0)) {
+            Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED,
+                 "The lock file " + path + " is not a plain file of this user's or root's, so it cannot guard " +
+                     real_ + ". Remove it; " + real_ + " was left unchanged.");
+            return false;
+        }
+        if (status.st_uid == self && (status.st_mode & 077) != 0 && fchmod(lock.Get(), 0600) != 0) {
+            FailSystem("make the lock file " + path + " private", errno);
+            return false;
+        }
+        const auto deadline = Clock::now() + kLockWait;
+        for (;;) {
+            if (flock(lock.Get(), LOCK_EX | LOCK_NB) == 0) {
+                return true;
+            }
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno != EWOULDBLOCK) {
+                FailSystem("lock " + path, errno);
+                return false;
+            }
+            if (Clock::now() >= deadline) {
+                Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED,
+                     "Another program has been changing " + real_ + " for " +
+                         std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kLockWait).count()) +
+                         " seconds (it holds " + path + "). Try again later; " + real_ + " was left unchanged.");
+                return false;
+            }
+            std::this_thread::sleep_for(kLockPoll);
+        }
+    }
+
+    // Temporary copies are only ever left behind by a writer that died (killed,
+    // or the machine went down) before renaming or removing its copy; under the
+    // lock no other writer of ours has one, so any copy of this user's is stale.
+    void RemoveStaleCopies(int folder) {
+        const int listing = fcntl(folder, F_DUPFD_CLOEXEC, 0);
+        DIR* directory = listing < 0 ? nullptr : fdopendir(listing);
+        if (directory == nullptr) {
+            if (listing >= 0) {
+                close(listing);
+            }
+            return; // nothing removed; the edit itself does not depend on it
+        }
+        const std::string prefix = "." + base_ + ".";
+        while (const dirent* entry = readdir(directory)) {
+            struct stat status {};
+            if (IsTemporaryName(entry->d_name, prefix) &&
+                fstatat(folder, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+                status.st_uid == geteuid()) {
+                unlinkat(folder, entry->d_name, 0);
+            }
+        }
+        closedir(directory);
+    }
+
     Outcome Attempt(const std::function<FileEdit(std::string)>& edit) {
         Descriptor file(open(real_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
         struct stat status {};
@@ -174,8 +315,18 @@ private:
                 Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, real_ + " is not a regular file; it was left unchanged.");
                 return Outcome::Done;
             }
+            if (const auto wait = UnsettledFor(status); wait.count() > 0) {
+                std::this_thread::sleep_for(wait);
+                return Outcome::Retry;
+            }
             if (!ReadAll(file.Get(), status.st_size, current)) {
                 return Outcome::Done;
+            }
+            // A rewrite that went on while the file was read shows in its size
+            // or times; what was read may then be half a file.
+            struct stat after {};
+            if (fstat(file.Get(), &after) != 0 || !SameVersion(status, after)) {
+                return Outcome::Retry;
             }
         }
 
@@ -194,17 +345,7 @@ private:
                                              " was left unchanged.");
             return Outcome::Done;
         }
-        return Replace(*result.text, exists ? &status : nullptr);
-    }
-
-    bool Lock(int fd, const std::string& what) {
-        while (flock(fd, LOCK_EX) != 0) {
-            if (errno != EINTR) {
-                FailSystem("lock " + what, errno);
-                return false;
-            }
-        }
-        return true;
+        return Replace(*result.text, exists ? file.Get() : -1, exists ? &status : nullptr);
     }
 
     // Reads straight into the string, sized by the file's length so that a large
@@ -251,9 +392,52 @@ private:
         return true;
     }
 
+    // Gives the new copy the old file's extended attributes: its ACL, its
+    // security label, and whatever else the file system keeps beside it.
+    bool CopyExtendedAttributes(int from, int to, const std::string& temporary) {
+        std::vector<char> names;
+        for (;;) {
+            const ssize_t size = flistxattr(from, nullptr, 0);
+            if (size < 0) {
+                if (errno == ENOTSUP) {
+                    return true; // the file system keeps none
+                }
+                FailSystem("list the extended attributes of " + real_, errno);
+                return false;
+            }
+            names.resize(static_cast<std::size_t>(size));
+            const ssize_t listed = flistxattr(from, names.data(), names.size());
+            if (listed >= 0) {
+                names.resize(static_cast<std::size_t>(listed));
+                break;
+            }
+            if (errno != ERANGE) { // ERANGE: attributes were added meanwhile
+                FailSystem("list the extended attributes of " + real_, errno);
+                return false;
+            }
+        }
+        std::vector<char> value;
+        for (std::size_t at = 0; at < names.size(); at += std::strlen(names.data() + at) + 1) {
+            const char* name = names.data() + at;
+            ssize_t size = fgetxattr(from, name, nullptr, 0);
+            if (size >= 0) {
+                value.resize(static_cast<std::size_t>(size));
+                size = fgetxattr(from, name, value.data(), value.size());
+            }
+            if (size < 0 || fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) != 0) {
+                FailSystem("give the new copy " + temporary + " the extended attribute " + std::string(name) + " of " +
+                               real_,
+                           errno);
+                return false;
+            }
+        }
+        return true;
+    }
+
     // Writes `text` beside the file and renames it into place. `old` is the
-    // status of the file being replaced, or null when there is none yet.
-    Outcome Replace(const std::string& text, const struct stat* old) {
+    // status of the file being replaced and `oldFd` its descriptor, or null and
+    // -1 when there is none yet.
+    Outcome Replace(const std::string& text, int oldFd, const struct stat* old) {
         std::string temporary = folder_ + "/." + base_ + ".XXXXXX";
         Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));
         if (file.Get() < 0) {
@@ -264,10 +448,10 @@ private:
                        error);
             return Outcome::Done;
         }
-        auto abandon = [&] {
+        auto abandon = [&](Outcome outcome = Outcome::Done) {
             file.Reset();
             unlink(temporary.c_str());
-            return Outcome::Done;
+            return outcome;
         };
 
         if (old != nullptr) {
@@ -286,6 +470,10 @@ private:
             FailSystem("set the permissions of " + temporary, errno);
             return abandon();
         }
+        // After the mode: an access ACL sets the group bits from its mask.
+        if (old != nullptr && !CopyExtendedAttributes(oldFd, file.Get(), temporary)) {
+            return abandon();
+        }
         if (!WriteAll(file.Get(), text, temporary)) {
             return abandon();
         }
@@ -300,6 +488,13 @@ private:
         }
 
         if (old != nullptr) {
+            // Still the file that was read, unchanged? Otherwise another
+            // program has rewritten or replaced it since, and renaming over it
+            // would throw its change away (or keep half of its rewrite).
+            struct stat now {};
+            if (stat(real_.c_str(), &now) != 0 || !SameVersion(*old, now)) {
+                return abandon(Outcome::Retry);
+            }
             if (rename(temporary.c_str(), real_.c_str()) != 0) {
                 FailSystem("replace " + real_, errno);
                 unlink(temporary.c_str());
@@ -334,15 +529,13 @@ private:
         return false;
     }
 
-    // Makes the rename itself durable. A file system that cannot flush folders
-    // says EINVAL; there is nothing more to do then.
+    // Makes the rename itself durable, as far as the folder lets it. The change
+    // is made and visible either way, so a folder that cannot be flushed (some
+    // file systems say EINVAL) does not turn it into a reported failure.
     void FlushFolder() {
         Descriptor folder(open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        const int error = folder.Get() < 0 ? errno : (fsync(folder.Get()) != 0 ? errno : 0);
-        if (error != 0 && error != EINVAL) {
-            Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, real_ + " was updated, but its folder " + folder_ +
-                                                        " could not be flushed to disk (" + std::strerror(error) +
-                                                        "), so the change might not survive a crash.");
+        if (folder.Get() >= 0) {
+            fsync(folder.Get());
         }
     }
 

@@ -21,13 +21,19 @@ struct FileEdit {
 // Replaces the whole file with what `edit` makes of its current text (empty
 // when the file does not exist yet; the edit may keep the string), so that no
 // reader ever sees half of it:
-//   - every writer of ours holds an exclusive flock on the file's folder while
-//     it reads, edits and replaces the file (the file itself is a new inode
-//     after every write, the folder stays the same);
+//   - every writer of ours holds an exclusive flock on a lock file beside the
+//     file (".odbc.ini.lock", 0600, its owner's alone) while it reads, edits
+//     and replaces the file, and waits at most a few seconds for it;
+//   - unixODBC's own writer rewrites the file in place without a lock: a file
+//     changed moments ago is read once it has settled, a file that changed
+//     while it was read is read again, and the new copy is renamed into place
+//     only while the file is still the one that was read;
 //   - the new text goes to a temporary file in the same folder, is flushed to
 //     disk and renamed over the old file, and the folder is flushed after;
-//   - owner and permission bits are kept; a missing file is created with
-//     `newFileMode`, without ever replacing one that appears meanwhile;
+//     temporary files that a writer left behind when it died are removed;
+//   - owner, permission bits and extended attributes (ACLs, security labels)
+//     are kept; a missing file is created with `newFileMode`, without ever
+//     replacing one that appears meanwhile;
 //   - a symbolic link is followed, and the file it leads to is replaced;
 //   - text that unixODBC would refuse to read is never written.
 // An edit that returns neither text nor errors leaves the file as it is. Any

@@ -9,6 +9,8 @@
 //   0  the data source was created
 //   1  the installer refused; its error records are in the answer
 //   2  the request was malformed or not allowed; one record says what
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
@@ -16,10 +18,15 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <grp.h>
+#include <pwd.h>
 #include <sql.h>
 #include <odbcinst.h>
+#include <sys/fsuid.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +42,35 @@ constexpr int ExitNotAllowed = 2;
 
 // unixODBC numbers its records from 1; it keeps ten, the bound is a guard.
 constexpr WORD MaxRecordIndex = 100;
+
+// The helper never takes longer than this, whatever the caller does (an input
+// that never ends, a lock held by a hung writer): the alarm ends it.
+constexpr unsigned MaxRunSeconds = 60;
+
+// The keys of the attribute list the window sends, spelled as it spells them,
+// and nothing else: no Driver (every client would load the library it names),
+// none of the driver manager's own keys (DMEnvAttr, DMConnAttr, DMStmtAttr,
+// which unixODBC applies in every process that connects, environment
+// variables included), no key that nobody asked for.
+constexpr std::array<std::string_view, 8> AllowedKeys = {"DSN", "FIL", "JetIniPath", "DBQ",
+                                                         "DefaultDir", "Description", "UID", "PWD"};
+
+// Resource limits are inherited through pkexec; the caller's must not make the
+// root helper die half-way (a file size limit while writing odbc.ini) or fail
+// in ways the caller could steer.
+struct LimitReset {
+    int resource;
+    rlim_t soft;
+};
+constexpr std::array<LimitReset, 9> LimitResets = {{{RLIMIT_FSIZE, RLIM_INFINITY},
+                                                    {RLIMIT_CPU, RLIM_INFINITY},
+                                                    {RLIMIT_DATA, RLIM_INFINITY},
+                                                    {RLIMIT_AS, RLIM_INFINITY},
+                                                    {RLIMIT_RSS, RLIM_INFINITY},
+                                                    {RLIMIT_NPROC, RLIM_INFINITY},
+                                                    {RLIMIT_STACK, 8 * 1024 * 1024},
+                                                    {RLIMIT_NOFILE, 1024},
+                                                    {RLIMIT_CORE, 0}}};
 
 void WriteAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
@@ -81,6 +117,139 @@ std::optional<std::string> ReadRequestStream() {
     return stream;
 }
 
+// Printable and short, to quote a caller's bytes in a record.
+std::string Printable(std::string_view text) {
+    constexpr std::size_t Longest = 40;
+    std::string shown;
+    for (const char c : text.substr(0, Longest)) {
+        const auto byte = static_cast<unsigned char>(c);
+        shown += byte < 0x20 || byte == 0x7f ? '?' : c;
+    }
+    return text.size() > Longest ? shown + "..." : shown;
+}
+
+// What is wrong with the keys of a complete attribute list, or nothing.
+std::optional<std::string> KeyProblem(const std::string& attributes) {
+    std::vector<std::string_view> seen;
+    for (std::size_t at = 0; at < attributes.size() && attributes[at] != '\0';) {
+        const std::string_view entry(attributes.data() + at);
+        at += entry.size() + 1;
+        const auto equals = entry.find('=');
+        if (equals == std::string_view::npos) {
+            return "the attribute \"" + Printable(entry) + "\" has no '='";
+        }
+        const std::string_view key = entry.substr(0, equals);
+        bool allowed = false;
+        for (const std::string_view name : AllowedKeys) {
+            allowed = allowed || key == name;
+        }
+        if (!allowed) {
+            return "the key \"" + Printable(key) +
+                   "\" is not accepted: a System DSN made here holds only DSN, FIL, JetIniPath, DBQ, DefaultDir, "
+                   "Description, UID and PWD";
+        }
+        for (const std::string_view earlier : seen) {
+            if (earlier == key) {
+                return "the key " + std::string(key) + " appears more than once";
+            }
+        }
+        seen.push_back(key);
+    }
+    return std::nullopt;
+}
+
+void ResetResourceLimits() {
+    for (const LimitReset& reset : LimitResets) {
+        rlimit limit{};
+        if (getrlimit(reset.resource, &limit) != 0) {
+            continue;
+        }
+        limit.rlim_cur = reset.soft;
+        if (limit.rlim_max != RLIM_INFINITY && (reset.soft == RLIM_INFINITY || limit.rlim_max < reset.soft)) {
+            limit.rlim_max = reset.soft; // root may raise it; anyone else keeps what they have
+        }
+        if (setrlimit(reset.resource, &limit) != 0 && limit.rlim_max != RLIM_INFINITY) {
+            // Not root (a test run): keep the soft limit within the hard one.
+            getrlimit(reset.resource, &limit);
+            limit.rlim_cur = reset.soft == RLIM_INFINITY ? limit.rlim_max : std::min(reset.soft, limit.rlim_max);
+            setrlimit(reset.resource, &limit);
+        }
+    }
+    setpriority(PRIO_PROCESS, 0, 0);
+}
+
+// The user pkexec ran the helper for, from PKEXEC_UID; nothing when the helper
+// was not started through pkexec as root (then its caller is who it runs as).
+struct Caller {
+    uid_t uid;
+    gid_t gid;
+    std::vector<gid_t> groups;
+};
+
+std::optional<std::string> FindCaller(std::optional<Caller>& caller) {
+    const char* text = std::getenv("PKEXEC_UID");
+    if (geteuid() != 0 || text == nullptr) {
+        return std::nullopt;
+    }
+    const std::string_view digits(text);
+    uid_t uid = 0;
+    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos ||
+        std::stoull(std::string(digits)) >= static_cast<unsigned long long>(static_cast<uid_t>(-1))) {
+        return "pkexec named no valid calling user";
+    }
+    uid = static_cast<uid_t>(std::stoul(std::string(digits)));
+    std::vector<char> buffer(16384);
+    passwd entry{};
+    passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
+        return "the calling user " + std::to_string(uid) + " has no account entry";
+    }
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<std::size_t>(count));
+    while (getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
+        if (count > 65536) {
+            return "the calling user's groups cannot be listed";
+        }
+        groups.resize(static_cast<std::size_t>(count) * 2 + 1);
+        count = static_cast<int>(groups.size());
+    }
+    groups.resize(static_cast<std::size_t>(count));
+    caller = Caller{uid, found->pw_gid, std::move(groups)};
+    return std::nullopt;
+}
+
+// Changes into the caller's directory with the caller's own file-system
+// identity, so that only a directory the caller can reach is entered, links
+// are followed as the caller may follow them, and a refusal tells no more than
+// the caller could find out alone. The setup library later reads the current
+// directory to complete a relative DBQ: what it reads is then the caller's.
+// Returns 0 or the errno of the failure.
+int EnterDirectoryAs(const std::optional<Caller>& caller, const std::string& directory) {
+    if (!caller) {
+        return chdir(directory.c_str()) == 0 ? 0 : errno;
+    }
+    std::vector<gid_t> ownGroups(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
+    if (getgroups(static_cast<int>(ownGroups.size()), ownGroups.data()) < 0 ||
+        setgroups(caller->groups.size(), caller->groups.data()) != 0) {
+        return EPERM;
+    }
+    setfsgid(caller->gid);
+    setfsuid(caller->uid);
+    // setfsuid and setfsgid say only what the identity was; asking again tells
+    // whether the change took.
+    const bool becameCaller = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))) == caller->uid &&
+                              static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1))) == caller->gid;
+    const int error = !becameCaller ? EPERM : (chdir(directory.c_str()) == 0 ? 0 : errno);
+    setfsuid(geteuid());
+    setfsgid(getegid());
+    if (setgroups(ownGroups.size(), ownGroups.data()) != 0 ||
+        static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))) != geteuid()) {
+        // Unable to become root again for the file system: write nothing.
+        std::_Exit(ExitNotAllowed);
+    }
+    return error;
+}
+
 // What is wrong with a decoded request, or nothing. Only "add a System DSN
 // for the Access driver" can be expressed at all; this checks the rest.
 std::optional<std::pair<std::uint32_t, std::string>> RequestProblem(const dsn::SystemDsnRequest& request) {
@@ -94,6 +263,9 @@ std::optional<std::pair<std::uint32_t, std::string>> RequestProblem(const dsn::S
         dsn::AttributeListLength(request.attributes.c_str()) != request.attributes.size()) {
         return {{ODBC_ERROR_INVALID_KEYWORD_VALUE,
                  "the attribute list does not end with its empty entry, or bytes follow it"}};
+    }
+    if (auto problem = KeyProblem(request.attributes)) {
+        return {{ODBC_ERROR_INVALID_KEYWORD_VALUE, std::move(*problem)}};
     }
     const std::string& directory = request.directory;
     if (directory.empty() || directory.front() != '/' || directory.find('\0') != std::string::npos ||
@@ -130,19 +302,32 @@ int main(int argc, char**) {
     // helper makes is ever writable by others.
     umask(022);
     // An answer the caller no longer reads must not turn into a kill by
-    // signal, which the caller could not tell from a crash.
+    // signal, which the caller could not tell from a crash; a write past a
+    // file size limit fails with an error instead of killing the helper half-way.
     std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGALRM, SIG_DFL);
+    ResetResourceLimits();
+    alarm(MaxRunSeconds);
 
     if (argc != 1) {
         return NotAllowed(ODBC_ERROR_GENERAL_ERR, "takes no arguments; the request comes on standard input");
     }
+    std::optional<Caller> caller;
+    if (auto problem = FindCaller(caller)) {
+        return NotAllowed(ODBC_ERROR_GENERAL_ERR, *problem);
+    }
     // Started by pkexec as root: the system files are /etc's, whatever the
     // environment says (pkexec clears it; this holds even if it did not).
-    if (geteuid() == 0 && std::getenv("PKEXEC_UID") != nullptr) {
-        for (const char* name : {"ODBCSYSINI", "ODBCINSTINI", "ODBCINI", "ODBCSEARCH"}) {
+    if (caller) {
+        for (const char* name : {"ODBCSYSINI", "ODBCINSTINI", "ODBCINI"}) {
             unsetenv(name);
         }
     }
+    // The helper only ever adds System DSNs. Set while the helper has one
+    // thread, this tells the setup library so without unixODBC's config-mode
+    // lock (which unixODBC 2.3.13 and later hold across the setup call).
+    setenv("ODBCSEARCH", "ODBC_SYSTEM_DSN", 1);
 
     const std::optional<std::string> stream = ReadRequestStream();
     if (!stream) {
@@ -161,11 +346,10 @@ int main(int argc, char**) {
     }
     // The setup library resolves a relative DBQ or DefaultDir against the
     // current directory; pkexec starts the helper in root's home, so go to
-    // the caller's. The directory only ever becomes text in Database=, which
-    // the setup library validates like any value, and nothing is opened in it.
-    if (chdir(request->directory.c_str()) != 0) {
+    // the caller's, as the caller.
+    if (const int error = EnterDirectoryAs(caller, request->directory); error != 0) {
         return NotAllowed(ODBC_ERROR_INVALID_PATH, "cannot change to the caller's current directory " +
-                                                       request->directory + ": " + std::strerror(errno));
+                                                       request->directory + ": " + std::strerror(error));
     }
 
     // Through the program's own installer, which tells the setup library the

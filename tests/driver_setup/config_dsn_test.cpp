@@ -306,6 +306,40 @@ TEST_F(ConfigDsnTest, ConcurrentWritersLoseNothing) {
     }
 }
 
+// unixODBC's own writer (odbcinst) rewrites odbc.ini in place, truncating it
+// first, and takes no lock. Adding beside it must never rename a half-written
+// copy into place: every data source that was in the file survives, whatever
+// becomes of the ones the two add meanwhile.
+TEST_F(ConfigDsnTest, AddingBesideUnixOdbcsOwnWriterKeepsEveryDataSource) {
+    constexpr int kExisting = 300;
+    std::string existing;
+    for (int i = 0; i < kExisting; ++i) {
+        existing += "[Kept" + std::to_string(i) + "]\nDriver=" + kAccessDriver + "\nDatabase=/srv/k" +
+                    std::to_string(i) + ".mdb\n";
+    }
+    sandbox_.WriteOdbcIni(existing);
+    const std::string odbcinstLoop = R"(i=0
+        while [ $i -lt 60 ]; do
+            printf '[Odbcinst%d]\nDriver=%s\nDatabase=/srv/o.mdb\n' $i "$1" >"$2"
+            odbcinst -i -s -l -f "$2" >/dev/null 2>&1
+            i=$((i + 1))
+        done)";
+    const std::string templateFile = sandbox_.Dir() + "/template.ini";
+
+    const auto results = RunConcurrently(
+        {{CONFIG_DSN_CLIENT, "--add-many", "Tarnwick", "30", kAccessDriver, "DBQ=/srv/t.mdb"},
+         {"sh", "-c", odbcinstLoop, "loop", kAccessDriver, templateFile}},
+        sandbox_.Environment());
+
+    const IniDocument document(sandbox_.ReadOdbcIni());
+    ASSERT_FALSE(document.Problem()) << *document.Problem();
+    int kept = 0;
+    for (int i = 0; i < kExisting; ++i) {
+        kept += document.HasSection("Kept" + std::to_string(i)) ? 1 : 0;
+    }
+    EXPECT_EQ(kept, kExisting) << results[0].output;
+}
+
 // unixODBC 2.3.13 and later hold their config-mode lock while the setup runs;
 // they are told apart by the lock-free reader they brought along. The test
 // itself does not link the installer, so it asks the library directly.
@@ -463,7 +497,7 @@ TEST_F(PermissionTest, AReadOnlyFolderIsRefused) {
 
     EXPECT_FALSE(result.succeeded) << result.output;
     EXPECT_TRUE(HasRecord(result, ODBC_ERROR_WRITING_SYSINFO_FAILED,
-                          "Cannot create a temporary file in " + sandbox_.Dir()))
+                          "Cannot open the lock file " + sandbox_.Dir() + "/.odbc.ini.lock"))
         << result.output;
     EXPECT_TRUE(HasRecord(result, ODBC_ERROR_WRITING_SYSINFO_FAILED, "Permission denied")) << result.output;
     EXPECT_EQ(sandbox_.ReadOdbcIni(), kExistingFile);

@@ -55,7 +55,11 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"LeadingBlank", " Sales", false, "blank"},
                       NameCase{"TrailingBlank", "Sales ", false, "blank"},
                       NameCase{"SettingsSection", "odbc", false, "reserved"},
-                      NameCase{"DataSourcesSection", "ODBC Data Sources", false, "reserved"}),
+                      NameCase{"DataSourcesSection", "ODBC Data Sources", false, "reserved"},
+                      NameCase{"DataSourcesSectionAnyCase", "odbc DATA sources", false, "reserved"},
+                      NameCase{"FallbackSection", "Default", false, "reserved"},
+                      NameCase{"FallbackSectionAnyCase", "DEFAULT", false, "reserved"},
+                      NameCase{"FallbackAsPrefix", "Defaults", true, ""}),
     [](const auto& info) { return std::string(info.param.label); });
 
 struct AttributeCase {

@@ -1,11 +1,18 @@
 #include "ini_file_store.h"
 
+#include <csignal>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <odbcinst.h>
@@ -148,6 +155,109 @@ TEST_F(IniFileStoreTest, SomethingOtherThanAFileIsLeftAlone) {
     const auto errors = EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[A]\n"); });
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].message.find("not a regular file"), std::string::npos) << errors[0].message;
+}
+
+// Another writer of ours that holds the lock (a hung one, say) delays the
+// next only for a few seconds; then it gives up with a record and writes
+// nothing.
+TEST_F(IniFileStoreTest, AWriterHoldingTheLockDelaysTheNextOnlyForSeconds) {
+    WriteFile(path_, "[A]\n");
+    EXPECT_TRUE(EditIniFile(path_, 0644, [](const std::string& c) { return FileEdit{c, {}}; }).empty());
+    const std::string lockPath = folder_.Dir() + "/.odbc.ini.lock";
+    EXPECT_EQ(StatusOf(lockPath).st_mode & 07777, 0600u);
+    const int held = open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+    const auto errors = EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[B]\n"); });
+    close(held);
+
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].code, ODBC_ERROR_WRITING_SYSINFO_FAILED);
+    EXPECT_NE(errors[0].message.find("Another program has been changing " + path_), std::string::npos)
+        << errors[0].message;
+    EXPECT_EQ(ReadFile(path_), "[A]\n");
+}
+
+// What other users can open (the folder, the file itself) they can lock;
+// none of it may hold up a writer. Only root can run as another user here.
+TEST_F(IniFileStoreTest, LocksThatOtherUsersTakeDoNotStallTheWriter) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act as another user";
+    }
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    WriteFile(path_, "[A]\n");
+    ASSERT_EQ(chmod(folder_.Dir().c_str(), 0755), 0);
+    EXPECT_TRUE(EditIniFile(path_, 0644, [](const std::string& c) { return FileEdit{c, {}}; }).empty());
+
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        if (setgid(nobody->pw_gid) != 0 || setuid(nobody->pw_uid) != 0) {
+            _exit(1);
+        }
+        char taken = 0;
+        for (const std::string& path : {folder_.Dir(), path_, folder_.Dir() + "/.odbc.ini.lock"}) {
+            const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            taken += fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? 1 : 0;
+        }
+        (void)!write(ready[1], &taken, 1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char taken = 0;
+    ASSERT_EQ(read(ready[0], &taken, 1), 1);
+    close(ready[0]);
+
+    // A writer stalled by any of those locks would give up with a record.
+    const auto errors = EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[B]\n"); });
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+
+    EXPECT_EQ(taken, 2) << "nobody should lock the folder and the file, and not open the lock file";
+    EXPECT_TRUE(errors.empty()) << errors.front().message;
+    EXPECT_EQ(ReadFile(path_), "[A]\n[B]\n");
+}
+
+TEST_F(IniFileStoreTest, RemovesOnlyTheCopiesThatDeadWritersLeftBehind) {
+    WriteFile(path_, "[A]\n");
+    const std::vector<std::string> unrelated = {".odbc.ini.keep", "odbc.ini.Ab12Cd", ".odbcinst.ini.Ab12Cd",
+                                                ".odbc.ini.Ab12C-"};
+    for (const std::string& name : unrelated) {
+        WriteFile(folder_.Dir() + "/" + name, "x");
+    }
+    WriteFile(folder_.Dir() + "/.odbc.ini.Xy34Zw", "[Half");
+    ASSERT_EQ(mkdir((folder_.Dir() + "/.odbc.ini.Dir123").c_str(), 0755), 0);
+
+    EXPECT_TRUE(EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[B]\n"); }).empty());
+
+    EXPECT_NE(access((folder_.Dir() + "/.odbc.ini.Xy34Zw").c_str(), F_OK), 0) << "a stale copy was kept";
+    EXPECT_EQ(access((folder_.Dir() + "/.odbc.ini.Dir123").c_str(), F_OK), 0) << "a folder was removed";
+    for (const std::string& name : unrelated) {
+        EXPECT_EQ(access((folder_.Dir() + "/" + name).c_str(), F_OK), 0) << name << " was removed";
+    }
+}
+
+// Extended attributes hold ACLs and security labels; the new copy keeps them.
+TEST_F(IniFileStoreTest, KeepsExtendedAttributes) {
+    WriteFile(path_, "[A]\n");
+    const std::string value = "kept across the rewrite";
+    if (setxattr(path_.c_str(), "user.tarnwick.test", value.data(), value.size(), 0) != 0) {
+        GTEST_SKIP() << "the file system keeps no user attributes here: " << std::strerror(errno);
+    }
+    const auto inode = StatusOf(path_).st_ino;
+
+    EXPECT_TRUE(EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[B]\n"); }).empty());
+
+    ASSERT_NE(StatusOf(path_).st_ino, inode);
+    char stored[64] = {};
+    const ssize_t length = getxattr(path_.c_str(), "user.tarnwick.test", stored, sizeof stored);
+    ASSERT_GE(length, 0) << std::strerror(errno);
+    EXPECT_EQ(std::string(stored, static_cast<std::size_t>(length)), value);
 }
 
 } // namespace

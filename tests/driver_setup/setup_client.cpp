@@ -105,7 +105,11 @@ std::vector<std::string> DialogAttributes(const std::string& dsn, const std::str
 std::vector<std::string> FolderEntries(const std::string& folder) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        names.push_back(entry.path().filename().string());
+        std::string name = entry.path().filename().string();
+        // The writers' lock file stays once made, like /etc/.pwd.lock.
+        if (name != ".odbc.ini.lock") {
+            names.push_back(std::move(name));
+        }
     }
     std::sort(names.begin(), names.end());
     return names;

@@ -134,8 +134,9 @@ run_client() {
 }
 
 # What the client's round changed in the namespace's /etc: each path once,
-# sorted. Only odbc.ini (and /etc itself, where it was renamed into place) may
-# appear; a leftover temporary copy or lock file would.
+# sorted. Only odbc.ini, the writers' lock file beside it (made on the first
+# write) and /etc itself (where they were made) may appear; a leftover
+# temporary copy would.
 etc_written_by_client() {
     find /etc -newer "$state/client-start" | sort
 }
@@ -159,8 +160,10 @@ EOF
     echo "--- /etc/odbc.ini:"
     cat /etc/odbc.ini
     check_system_file_mode
-    diff -u <(printf '%s\n' /etc /etc/odbc.ini) <(etc_written_by_client) ||
-        fail "YES round: more than /etc/odbc.ini was written in /etc"
+    diff -u <(printf '%s\n' /etc /etc/.odbc.ini.lock /etc/odbc.ini | sort) <(etc_written_by_client) ||
+        fail "YES round: more than /etc/odbc.ini and its lock file were written in /etc"
+    [[ $(stat -c '%u:%g %a' /etc/.odbc.ini.lock) == "0:0 600" ]] ||
+        fail "/etc/.odbc.ini.lock is $(stat -c '%U:%G %a' /etc/.odbc.ini.lock), not root:root 600"
     grep -qx '\[TarnwickE2E\]' /etc/odbc.ini || fail "YES round: no [TarnwickE2E] in /etc/odbc.ini"
     grep -qxF "Database=$fixtures/dates.mdb" /etc/odbc.ini ||
         fail "YES round: /etc/odbc.ini does not name $fixtures/dates.mdb as Database"

@@ -1,6 +1,8 @@
 // The built privileged helper, run directly against a sandbox (not root
 // through pkexec, so it honours ODBCSYSINI) with hostile standard input.
+#include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -8,8 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include "dsn/attribute_list.h"
 #include "dsn/create_dsn.h"
 #include "system_dsn_client/system_dsn_request.h"
 #include "odbc_sandbox.h"
@@ -29,9 +36,16 @@ const std::string KeptSources = "# kept by every refusal\n"
                                 "Driver=Microsoft Access Driver (*.mdb)\n"
                                 "Database=/srv/kept.mdb\n";
 
+// The attribute list exactly as the window builds it.
 std::string Attributes(const std::string& dsnName) {
-    return "DSN=" + dsnName + "\0FIL=MS Access\0JetIniPath=odbcddp.ini\0DBQ=dates.mdb\0DefaultDir=\0"
-                              "Description=\0UID=\0PWD=\0\0"s;
+    const std::vector<char> list = dsn::BuildAttributeList(dsnName.c_str(), "dates.mdb", "");
+    return std::string(list.data(), dsn::AttributeListLength(list.data()));
+}
+
+// The window's list with more entries before its final empty one.
+std::string AttributesWith(const std::string& more) {
+    std::string list = Attributes("Extra");
+    return list.insert(list.size() - 1, more);
 }
 
 // A request that the helper carries out: relative DBQ and an empty
@@ -114,7 +128,39 @@ INSTANTIATE_TEST_SUITE_P(
         Piped("MissingDirectory",
               Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::directory, "/nonexistent/tarnwick")), 2,
               "cannot change to the caller's current directory"),
-        Piped("SetupLibraryRefuses", Encoded(GoodRequest("bad[name")), 1, "bad[name")),
+        Piped("SetupLibraryRefuses", Encoded(GoodRequest("bad[name")), 1, "bad[name"),
+        Piped("DriverManagerEnvironment",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes,
+                           AttributesWith("DMEnvAttr=SQL_ATTR_UNIXODBC_ENVATTR={LD_PRELOAD=/tmp/x.so}\0"s))),
+              2, "the key \"DMEnvAttr\" is not accepted"),
+        Piped("DriverManagerConnectionInAnyCase",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes, AttributesWith("dmconnattr=x\0"s))), 2,
+              "the key \"dmconnattr\" is not accepted"),
+        Piped("DriverManagerStatement",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes, AttributesWith("DMStmtAttr=x\0"s))), 2,
+              "the key \"DMStmtAttr\" is not accepted"),
+        Piped("DriverLibrary",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes, AttributesWith("Driver=/tmp/x.so\0"s))),
+              2, "the key \"Driver\" is not accepted"),
+        Piped("DatabaseOfItsOwn",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes,
+                           AttributesWith("Database=/etc/shadow\0"s))),
+              2, "the key \"Database\" is not accepted"),
+        Piped("AllowedKeyInOtherCase",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes,
+                           "dsn=Lower\0DBQ=dates.mdb\0\0"s)),
+              2, "the key \"dsn\" is not accepted"),
+        Piped("AllowedKeyTwice",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes, AttributesWith("DBQ=other.mdb\0"s))), 2,
+              "the key DBQ appears more than once"),
+        Piped("EntryWithoutEquals",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes, AttributesWith("Trace\0"s))), 2,
+              "has no '='"),
+        Piped("ControlCharactersQuotedSafely",
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes, AttributesWith("A\x1b[2J=x\0"s))), 2,
+              "the key \"A?[2J\" is not accepted"),
+        Piped("FallbackName", Encoded(GoodRequest("default")), 1, "reserved"),
+        Piped("DataSourceListName", Encoded(GoodRequest("ODBC Data Sources")), 1, "reserved")),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Helper, CreatesTheDataSourceThatIsqlReads) {
@@ -150,19 +196,78 @@ TEST(Helper, DirectoryNameThatWouldInjectASectionIsRefusedBySetupLibrary) {
     EXPECT_EQ(sandbox.ReadOdbcIni(), KeptSources);
 }
 
-// Started by pkexec, the helper is root with PKEXEC_UID set, and the system
-// files are /etc's whatever ODBCSYSINI or ODBCINSTINI say. Run so in a private
-// mount namespace with an overlay on /etc (root only), it writes the
-// namespace's /etc/odbc.ini and leaves the sandbox those variables name alone.
-TEST(Helper, AsRootThroughPkexecIgnoresTheCallersOdbcFolders) {
-    if (geteuid() != 0) {
-        GTEST_SKIP() << "needs root for a private /etc";
+// The names in a folder but the writers' lock file, which stays once made.
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        if (entry.path().filename() != ".odbc.ini.lock") {
+            names.push_back(entry.path().filename());
+        }
     }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Whether this process may raise a hard resource limit (root with
+// CAP_SYS_RESOURCE; containers often take that capability away).
+bool CanRaiseHardLimits() {
+    const pid_t child = fork();
+    if (child == 0) {
+        rlimit limit{8192, 8192};
+        _exit(setrlimit(RLIMIT_FSIZE, &limit) == 0 && (limit = {RLIM_INFINITY, RLIM_INFINITY},
+                                                       setrlimit(RLIMIT_FSIZE, &limit) == 0)
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// The caller's file size limit reaches the helper through pkexec. Root raises
+// it again; where it cannot, the write fails cleanly. Either way
+// the helper is not killed half-way, and no copy of odbc.ini is left behind.
+TEST(Helper, ACallersFileSizeLimitNeitherKillsItNorLeavesACopy) {
     OdbcSandbox sandbox;
-    sandbox.WriteOdbcIni(KeptSources);
+    std::string large = KeptSources;
+    for (int i = 0; i < 400; ++i) {
+        large += "[Filler" + std::to_string(i) + "]\nDriver=Microsoft Access Driver (*.mdb)\nDatabase=/srv/f.mdb\n";
+    }
+    sandbox.WriteOdbcIni(large);
+    const auto before = FolderEntries(sandbox.Dir());
+
+    const CommandResult result =
+        RunCommand({"sh", "-c", "ulimit -f 8; exec \"$0\"", Helper}, sandbox.Environment(), Encoded(GoodRequest()));
+
+    const auto answer = dsn::DecodeAnswer(result.output);
+    ASSERT_TRUE(answer) << "exit " << result.exitCode << ": " << result.output;
+    if (CanRaiseHardLimits()) {
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        EXPECT_TRUE(answer->created);
+        EXPECT_EQ(sandbox.ReadOdbcIni().rfind(large, 0), 0u);
+    } else {
+        EXPECT_EQ(result.exitCode, 1) << result.output;
+        ASSERT_FALSE(answer->records.empty());
+        EXPECT_NE(answer->records.front().message.find("File too large"), std::string::npos)
+            << answer->records.front().message;
+        EXPECT_EQ(sandbox.ReadOdbcIni(), large);
+    }
+    EXPECT_EQ(FolderEntries(sandbox.Dir()), before) << "a temporary copy was left behind";
+}
+
+struct RootRun {
+    int exitCode = -1;
+    std::optional<dsn::SystemDsnAnswer> answer;
+    std::string etcOdbcIni;
+    std::string output;
+};
+
+// Runs the helper as pkexec would: root, PKEXEC_UID naming the caller (here
+// nobody), in a private mount namespace whose /etc is an overlay, so the
+// system files it writes are the namespace's and the host's stay untouched.
+RootRun RunAsRootForNobody(const OdbcSandbox& sandbox, const dsn::SystemDsnRequest& request) {
     auto environment = sandbox.Environment();
     environment["ODBCINSTINI"] = "odbcinst.ini";
-    environment["PKEXEC_UID"] = "1000";
+    environment["PKEXEC_UID"] = std::to_string(getpwnam("nobody")->pw_uid);
     const std::string script = R"(set -e
         layers=$1/etc-layers
         mkdir "$layers"
@@ -178,17 +283,85 @@ TEST(Helper, AsRootThroughPkexecIgnoresTheCallersOdbcFolders) {
         exit $status)";
     const CommandResult result =
         RunCommand({"unshare", "--mount", "--propagation", "private", "sh", "-c", script, Helper, sandbox.Dir()},
-                   environment, Encoded(GoodRequest("RootMade")));
-
+                   environment, Encoded(request));
+    RootRun run{result.exitCode, std::nullopt, "", result.output};
     const std::string separator = "--- /etc/odbc.ini\n";
-    const auto at = result.output.find(separator);
-    ASSERT_NE(at, std::string::npos) << result.output;
-    EXPECT_EQ(result.exitCode, 0) << result.output;
-    const auto answer = dsn::DecodeAnswer(std::string_view(result.output).substr(0, at));
-    ASSERT_TRUE(answer) << result.output;
-    EXPECT_TRUE(answer->created);
-    EXPECT_NE(result.output.find("[RootMade]\n", at), std::string::npos) << result.output;
+    if (const auto at = result.output.find(separator); at != std::string::npos) {
+        run.answer = dsn::DecodeAnswer(std::string_view(result.output).substr(0, at));
+        run.etcOdbcIni = result.output.substr(at + separator.size());
+    }
+    return run;
+}
+
+// Started by pkexec, the helper is root with PKEXEC_UID set, and the system
+// files are /etc's whatever ODBCSYSINI or ODBCINSTINI say: it writes the
+// namespace's /etc/odbc.ini and leaves the sandbox those variables name alone.
+TEST(Helper, AsRootThroughPkexecIgnoresTheCallersOdbcFolders) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root for a private /etc";
+    }
+    OdbcSandbox sandbox;
+    sandbox.WriteOdbcIni(KeptSources);
+    const RootRun run = RunAsRootForNobody(sandbox, With(GoodRequest("RootMade"), &dsn::SystemDsnRequest::directory, "/"));
+
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    ASSERT_TRUE(run.answer) << run.output;
+    EXPECT_TRUE(run.answer->created);
+    EXPECT_NE(run.etcOdbcIni.find("[RootMade]\n"), std::string::npos) << run.output;
     EXPECT_EQ(sandbox.ReadOdbcIni(), KeptSources);
 }
+
+// Root could enter every folder and resolve every link; the helper enters the
+// caller's directory as the caller, so what it stores and what it refuses
+// tell no more than the caller could see: a folder inside one that only root
+// may enter is refused alike whether it exists or not, and so is a link to it.
+struct CallerDirectoryCase {
+    const char* name;
+    std::string directory; // under a fresh folder: "open/" (0755) and "closed/" (0700)
+    std::string stored;    // the Database= written, or empty for a refusal
+    friend void PrintTo(const CallerDirectoryCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class HelperAsCaller : public ::testing::TestWithParam<CallerDirectoryCase> {};
+
+TEST_P(HelperAsCaller, ResolvesTheDirectoryWithTheCallersRights) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to act for another user";
+    }
+    OdbcSandbox sandbox;
+    std::string top = "/tmp/tarnwick-caller-XXXXXX";
+    ASSERT_NE(mkdtemp(top.data()), nullptr);
+    ASSERT_EQ(chmod(top.c_str(), 0755), 0);
+    for (const auto& [folder, mode] : {std::pair{"/open", 0755}, {"/closed", 0700}, {"/closed/inside", 0755}}) {
+        ASSERT_EQ(mkdir((top + folder).c_str(), static_cast<mode_t>(mode)), 0);
+        ASSERT_EQ(chmod((top + folder).c_str(), static_cast<mode_t>(mode)), 0);
+    }
+    ASSERT_EQ(symlink((top + "/closed/inside").c_str(), (top + "/open/link").c_str()), 0);
+
+    const RootRun run = RunAsRootForNobody(
+        sandbox, With(GoodRequest("AsCaller"), &dsn::SystemDsnRequest::directory, top + GetParam().directory));
+    std::filesystem::remove_all(top);
+
+    ASSERT_TRUE(run.answer) << run.output;
+    if (GetParam().stored.empty()) {
+        EXPECT_EQ(run.exitCode, 2) << run.output;
+        ASSERT_EQ(run.answer->records.size(), 1u);
+        EXPECT_NE(run.answer->records[0].message.find("Permission denied"), std::string::npos)
+            << run.answer->records[0].message;
+        EXPECT_EQ(run.etcOdbcIni, "");
+    } else {
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        EXPECT_NE(run.etcOdbcIni.find("Database=" + top + GetParam().stored + "\n"), std::string::npos)
+            << run.etcOdbcIni;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directories, HelperAsCaller,
+    ::testing::Values(CallerDirectoryCase{"ReadableFolder", "/open", "/open/dates.mdb"},
+                      CallerDirectoryCase{"FolderBehindRootOnlyFolder", "/closed/inside", ""},
+                      CallerDirectoryCase{"MissingFolderBehindRootOnlyFolder", "/closed/missing", ""},
+                      CallerDirectoryCase{"LinkIntoRootOnlyFolder", "/open/link", ""}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
