@@ -12,8 +12,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -33,7 +36,6 @@ constexpr int kMaxAttempts = 100;
 
 // How long a writer waits for another writer of ours before it gives up.
 constexpr auto kLockWait = std::chrono::seconds(5);
-constexpr auto kLockPoll = std::chrono::milliseconds(10);
 
 // unixODBC rewrites odbc.ini in place (truncate, then write) and takes no
 // lock. A file changed less than this long ago may be in the middle of such
@@ -245,26 +247,106 @@ private:
             FailSystem("make the lock file " + path + " private", errno);
             return false;
         }
-        const auto deadline = Clock::now() + kLockWait;
-        for (;;) {
-            if (flock(lock.Get(), LOCK_EX | LOCK_NB) == 0) {
-                return true;
+        lockFd_ = lock.Get();
+        while (flock(lock.Get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK) {
+                return WaitForLock(lock.Get(), path);
             }
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno != EWOULDBLOCK) {
+            if (errno != EINTR) {
                 FailSystem("lock " + path, errno);
                 return false;
             }
-            if (Clock::now() >= deadline) {
-                Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED,
-                     "Another program has been changing " + real_ + " for " +
-                         std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kLockWait).count()) +
-                         " seconds (it holds " + path + "). Try again later; " + real_ + " was left unchanged.");
-                return false;
+        }
+        return true;
+    }
+
+    // flock has no timeout, so a child that shares the lock file's open file
+    // description waits for the lock: what the kernel grants it belongs to
+    // that description, and so to this process as well. The child queues like
+    // any waiter (a polling loop would lose every race to a busy writer), says
+    // when it has the lock, and is killed once the deadline has passed.
+    bool WaitForLock(int fd, const std::string& path) {
+        int granted[2];
+        if (pipe2(granted, O_CLOEXEC) != 0) {
+            FailSystem("wait for the lock " + path, errno);
+            return false;
+        }
+        const pid_t child = fork();
+        if (child < 0) {
+            const int error = errno;
+            close(granted[0]);
+            close(granted[1]);
+            FailSystem("wait for the lock " + path, error);
+            return false;
+        }
+        if (child == 0) {
+            while (flock(fd, LOCK_EX) != 0) {
+                if (errno != EINTR) {
+                    _exit(1);
+                }
             }
-            std::this_thread::sleep_for(kLockPoll);
+            const char byte = 1;
+            _exit(write(granted[1], &byte, 1) == 1 ? 0 : 1);
+        }
+        close(granted[1]);
+        bool got = false;
+        const auto deadline = Clock::now() + kLockWait;
+        for (auto now = Clock::now(); now < deadline; now = Clock::now()) {
+            pollfd watched{granted[0], POLLIN, 0};
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
+            const int ready = poll(&watched, 1, static_cast<int>(left.count()));
+            if (ready > 0) {
+                char byte = 0;
+                got = read(granted[0], &byte, 1) == 1;
+                break;
+            }
+            if (ready < 0 && errno != EINTR) {
+                break;
+            }
+        }
+        close(granted[0]);
+        if (!got) {
+            kill(child, SIGKILL);
+        }
+        // Reaped here, unless the process ignores SIGCHLD and the kernel already did.
+        while (waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        if (got && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED,
+             "Another program has been changing " + real_ + " for " +
+                 std::to_string(std::chrono::duration_cast<std::chrono::seconds>(kLockWait).count()) +
+                 " seconds (it holds " + path + "). Try again later; " + real_ + " was left unchanged.");
+        return false;
+    }
+
+    // The status of the file as the last writer of ours left it, kept in the
+    // lock file: a file in that state was written whole and needs no time to
+    // settle. The lock file is private, so nobody else can claim a write.
+    static std::string Describe(const struct stat& status) {
+        return std::to_string(status.st_dev) + " " + std::to_string(status.st_ino) + " " +
+               std::to_string(status.st_size) + " " + std::to_string(SinceEpoch(status.st_mtim).count()) + " " +
+               std::to_string(SinceEpoch(status.st_ctim).count()) + "\n";
+    }
+
+    bool LastWrittenByUs(const struct stat& status) const {
+        char buffer[160];
+        const ssize_t length = pread(lockFd_, buffer, sizeof buffer, 0);
+        return length > 0 && std::string(buffer, static_cast<std::size_t>(length)) == Describe(status);
+    }
+
+    void RecordOwnWrite() const {
+        struct stat status {};
+        if (stat(real_.c_str(), &status) != 0) {
+            return;
+        }
+        const std::string text = Describe(status);
+        // A record that cannot be written whole only costs the next writer a
+        // short wait for the file to settle.
+        if (pwrite(lockFd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
+            ftruncate(lockFd_, static_cast<off_t>(text.size())) != 0) {
+            return;
         }
     }
 
@@ -315,7 +397,7 @@ private:
                 Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, real_ + " is not a regular file; it was left unchanged.");
                 return Outcome::Done;
             }
-            if (const auto wait = UnsettledFor(status); wait.count() > 0) {
+            if (const auto wait = UnsettledFor(status); wait.count() > 0 && !LastWrittenByUs(status)) {
                 std::this_thread::sleep_for(wait);
                 return Outcome::Retry;
             }
@@ -503,6 +585,7 @@ private:
         } else if (!CreateExclusively(temporary)) {
             return errors_.empty() ? Outcome::Retry : Outcome::Done;
         }
+        RecordOwnWrite();
         FlushFolder();
         return Outcome::Done;
     }
@@ -544,6 +627,7 @@ private:
     std::string real_;
     std::string folder_;
     std::string base_;
+    int lockFd_ = -1;
     std::vector<SetupError> errors_;
 };
 

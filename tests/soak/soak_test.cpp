@@ -270,12 +270,13 @@ TEST(Soak, ConcurrentAddUpdateRemoveKeepsEveryDataSourceExact) {
     }
     EXPECT_EQ(listed, names);
 
-    // No temporary file or anything else left beside the two files.
+    // No temporary file or anything else left beside the two files and the
+    // writers' lock file.
     std::set<std::string> files;
     for (const auto& entry : fs::directory_iterator(sandbox.Dir())) {
         files.insert(entry.path().filename().string());
     }
-    EXPECT_EQ(files, (std::set<std::string>{"odbc.ini", "odbcinst.ini"}));
+    EXPECT_EQ(files, (std::set<std::string>{".odbc.ini.lock", "odbc.ini", "odbcinst.ini"}));
 }
 
 } // namespace
