@@ -38,7 +38,9 @@ fi
 suite=$1
 shift
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-shared=$(cd "$top/../shared" 2>/dev/null && pwd) || {
+# The folder itself (pwd -P), not a symbolic link that leads to it: cp -r
+# would copy such a link as a link, which in the root points at itself.
+shared=$(cd "$top/../shared" 2>/dev/null && pwd -P) || {
     echo "$0: $top/../shared is missing: the tests read their fixtures from there" >&2
     exit 1
 }
@@ -54,9 +56,9 @@ fi
 
 if ! command -v debootstrap >/dev/null; then
     echo "Installing debootstrap"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends debootstrap ||
-        { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
-          DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends debootstrap; }
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends debootstrap ||
+        { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q &&
+          DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends debootstrap; }
 fi
 
 cached_debian_root "$base" "$suite" "$archive"
