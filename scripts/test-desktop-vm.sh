@@ -45,7 +45,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-shared=$(cd "$top/../shared" 2>/dev/null && pwd) || {
+shared=$(cd "$top/../shared" 2>/dev/null && pwd -P) || {
     echo "$0: $top/../shared is missing: the fixtures are read from there" >&2
     exit 1
 }
@@ -105,9 +105,9 @@ started_all=$SECONDS
 say() { echo "== $*"; }
 
 apt_install_host() {
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" ||
-        { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
-          DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"; }
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "$@" ||
+        { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q &&
+          DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "$@"; }
 }
 missing=()
 command -v qemu-system-x86_64 >/dev/null || missing+=(qemu-system-x86)
