@@ -318,7 +318,7 @@ boot() {
         -nic none -display none -vga std -no-reboot -monitor none \
         -kernel "$work/vmlinuz" -initrd "$work/initrd.img" \
         -append "root=/dev/vda rw console=ttyS0,115200 panic=-1 systemd.show_status=0" \
-        -drive "file=$2,if=virtio" \
+        -drive "$2,if=virtio" \
         -serial "file:$work/console.log" -serial "file:$work/results.log" 2>"$work/qemu.log" &
     local qemu_pid=$!
     # The results as they arrive, printed while the VM runs.
