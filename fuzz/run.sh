@@ -11,7 +11,7 @@ seconds="${FUZZ_SECONDS:-30}"
 fuzzers=(attribute_list ini_document system_dsn_request)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTARNWICK_FUZZ=ON -DTARNWICK_UI=OFF -DTARNWICK_TESTS=OFF >/dev/null
+    -DTARNWICK_FUZZ=ON -DTARNWICK_UI=OFF -DBUILD_TESTING=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target "${fuzzers[@]/%/_fuzzer}"
 
 mkdir -p build-fuzz/artifacts

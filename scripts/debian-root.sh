@@ -9,16 +9,15 @@
 # Everything happens in a private mount and PID namespace: the root's mounts
 # (proc, sys, dev, a tmpfs on /tmp) and every process started in it end with
 # the run, and the host's mounts are never touched. The root is an overlay on
-# a base root that debootstrap makes once from Debian's archive (variant
-# minbase) and keeps in $TARNWICK_ROOT_CACHE (default /var/cache/tarnwick);
-# the run's changes go to a temporary folder that is removed afterwards, so
-# the base stays as debootstrap left it. A base is made in a temporary folder
-# and renamed into place only when debootstrap succeeded, so a half-made one
-# is never used. Downloaded packages are kept in the cache too (apt checks
-# them against the archive's lists before use); delete the folder to start
-# from nothing.
+# a base root that debootstrap makes once (variant minbase) and keeps in
+# $TARNWICK_ROOT_CACHE (default /var/cache/tarnwick); the run's changes go to
+# a temporary folder that is removed afterwards, so the base stays as
+# debootstrap left it. Downloaded packages are kept in the cache too (apt
+# checks them against the archive's lists before use); delete the folder to
+# start from nothing.
 #
-# TARNWICK_DEBIAN_MIRROR names another archive (default http://deb.debian.org/debian).
+# The archive is the one this machine's apt sources name
+# (scripts/debian-lib.sh); TARNWICK_DEBIAN_MIRROR names another.
 # TARNWICK_ROOT_OUTPUT names a host folder (made if missing) that appears in
 # the root as /work/output, read-write, so that COMMAND can leave files (a
 # built package, logs) that outlive the root; without it there is none.
@@ -39,11 +38,14 @@ fi
 suite=$1
 shift
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-shared=$(cd "$top/../shared" 2>/dev/null && pwd) || {
+# The folder itself (pwd -P), not a symbolic link that leads to it: cp -r
+# would copy such a link as a link, which in the root points at itself.
+shared=$(cd "$top/../shared" 2>/dev/null && pwd -P) || {
     echo "$0: $top/../shared is missing: the tests read their fixtures from there" >&2
     exit 1
 }
-mirror=${TARNWICK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+. "$top/scripts/debian-lib.sh"
+archive=$(debian_archive)
 cache=${TARNWICK_ROOT_CACHE:-/var/cache/tarnwick}
 base=$cache/roots/$suite-minbase
 output=
@@ -54,31 +56,12 @@ fi
 
 if ! command -v debootstrap >/dev/null; then
     echo "Installing debootstrap"
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends debootstrap ||
-        { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
-          DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends debootstrap; }
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends debootstrap ||
+        { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q &&
+          DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends debootstrap; }
 fi
 
-# One base at a time: a second run waits for the first to finish making it.
-mkdir -p "$cache/roots" "$cache/apt-archives"
-exec 9>"$cache/roots/.lock"
-flock 9
-if [ ! -e "$base/.tarnwick-complete" ]; then
-    rm -rf --one-file-system "$base" "$base".partial.*
-    partial=$(mktemp -d "$base.partial.XXXXXX")
-    echo "Making a Debian $suite root with debootstrap (kept in $base)"
-    started=$SECONDS
-    debootstrap --variant=minbase "$suite" "$partial" "$mirror" >"$partial.log" 2>&1 || {
-        tail -n 20 "$partial.log" >&2
-        echo "$0: debootstrap of $suite failed (log: $partial.log)" >&2
-        exit 1
-    }
-    rm -f "$partial.log"
-    touch "$partial/.tarnwick-complete"
-    mv "$partial" "$base"
-    echo "Made the $suite root in $((SECONDS - started)) s"
-fi
-flock -u 9
+cached_debian_root "$base" "$suite" "$archive"
 
 # Copies the downloaded packages of FROM into TO, as hard links where both
 # are on one file system, leaving the files TO already has.
@@ -114,7 +97,7 @@ mount --bind "$root/dev/pts/ptmx" "$root/dev/ptmx"
 mount -t tmpfs -o mode=1777 tmpfs "$root/tmp"
 # Each run downloads into a folder of its own (apt locks it while it
 # downloads, and runs may overlap), seeded from the cache and saved back to it.
-mkdir -p "$work/archives/partial"
+mkdir -p "$work/archives/partial" "$cache/apt-archives"
 keep_packages "$cache/apt-archives" "$work/archives"
 mount --bind "$work/archives" "$root/var/cache/apt/archives"
 cp -L /etc/resolv.conf "$root/etc/resolv.conf"

@@ -76,7 +76,7 @@ if [ "$(id -u)" -ne 0 ]; then
     }
     sudo=(sudo)
 fi
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q
 resolve_names || {
     echo "$0: apt knows no clang package to choose the matching clang runtime for" >&2
     exit 1
@@ -84,4 +84,4 @@ resolve_names || {
 find_missing
 [ ${#missing[@]} -eq 0 ] && exit 0
 echo "Installing missing packages: ${missing[*]}"
-"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "${missing[@]}"

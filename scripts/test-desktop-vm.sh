@@ -12,7 +12,8 @@
 # exit status is non-zero when any case failed or the run did not finish.
 #
 #  1. The .deb is built for trixie in a throwaway root (scripts/debian-root.sh).
-#  2. A VM root is made with debootstrap from Debian's archive and kept in
+#  2. A VM root is made with debootstrap (scripts/debian-lib.sh, from the
+#     archive this machine's apt sources name) and kept in
 #     $TARNWICK_ROOT_CACHE/vm (default /var/cache/tarnwick/vm), made in a
 #     temporary folder and renamed into place when complete; its name carries
 #     a hash of what is installed in it, so a changed list makes a new one.
@@ -25,12 +26,15 @@
 #     folder, $TARNWICK_VM_ARTIFACTS (default build-desktop-vm/).
 #
 # KVM is used when /dev/kvm opens read-write and answers (`--kvm-usable`
-# only tells that, by its exit status). Without it the script refuses,
-# unless TARNWICK_VM_ACCEL=tcg allows software emulation (much slower; the
-# timeouts allow for it). TARNWICK_VM_TIMEOUT bounds the VM's run in seconds
-# (default 900 with KVM, 1500 with TCG). TARNWICK_VM_DEB=FILE uses an already
-# built package instead of building one. TARNWICK_DEBIAN_MIRROR names another
-# archive.
+# only tells that, by its exit status). Without it, or when the kernel's KVM
+# cannot run Debian's kernel (a nested KVM that stops the guest at once with
+# "KVM internal error ... emulation failure", or that fails to initialise),
+# the script says so and boots the same image under software emulation
+# (TCG: several times slower; the timeouts allow for it).
+# TARNWICK_VM_ACCEL=kvm or tcg insists on one. TARNWICK_VM_TIMEOUT bounds the
+# VM's run in seconds (default 900 with KVM, 1500 with TCG). TARNWICK_VM_DEB=FILE
+# uses an already built package instead of building one.
+# TARNWICK_DEBIAN_MIRROR names another archive.
 #
 # Everything runs in a private mount and PID namespace: every mount and every
 # process (qemu included) ends with the script, and the work folder is removed.
@@ -41,7 +45,7 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-shared=$(cd "$top/../shared" 2>/dev/null && pwd) || {
+shared=$(cd "$top/../shared" 2>/dev/null && pwd -P) || {
     echo "$0: $top/../shared is missing: the fixtures are read from there" >&2
     exit 1
 }
@@ -63,53 +67,53 @@ if [ "${1:-}" = --kvm-usable ]; then
     exit
 fi
 
-# The accelerator is chosen before anything slow happens.
-accel=${TARNWICK_VM_ACCEL:-}
-if [ -z "$accel" ] || [ "$accel" = kvm ]; then
-    if kvm_usable; then
-        accel=kvm
-    elif [ "$accel" = kvm ]; then
-        echo "$0: TARNWICK_VM_ACCEL=kvm, but /dev/kvm is not usable (no read-write KVM device)" >&2
-        exit 1
-    else
-        echo "$0: /dev/kvm is missing or not usable read-write, so KVM cannot be used here." >&2
-        echo "Set TARNWICK_VM_ACCEL=tcg to run the VM under software emulation (much slower)." >&2
-        exit 1
-    fi
-elif [ "$accel" != tcg ]; then
-    echo "$0: TARNWICK_VM_ACCEL is kvm or tcg, not '$accel'" >&2
-    exit 2
-fi
+# The accelerator is chosen before anything slow happens; "auto" may still
+# fall back from KVM to TCG at boot (see section 3).
+accel=${TARNWICK_VM_ACCEL:-auto}
+case "$accel" in
+    auto)
+        if kvm_usable; then
+            accel=kvm-or-tcg
+        else
+            echo "KVM cannot be used here (/dev/kvm is missing or does not answer read-write):" \
+                "the VM runs under software emulation (TCG), which takes several minutes more."
+            accel=tcg
+        fi
+        ;;
+    kvm)
+        kvm_usable || {
+            echo "$0: TARNWICK_VM_ACCEL=kvm, but /dev/kvm is not usable (no read-write KVM device)" >&2
+            exit 1
+        }
+        ;;
+    kvm-or-tcg | tcg) ;;
+    *) echo "$0: TARNWICK_VM_ACCEL is kvm or tcg, not '$accel'" >&2; exit 2 ;;
+esac
 
 if [ -z "${TARNWICK_IN_PRIVATE_NAMESPACE:-}" ]; then
     exec env TARNWICK_IN_PRIVATE_NAMESPACE=1 TARNWICK_VM_ACCEL="$accel" \
         unshare --mount --propagation private --pid --fork --kill-child=SIGTERM -- "$0" "$@"
 fi
 
-mirror=${TARNWICK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+. "$top/scripts/debian-lib.sh"
+archive=$(debian_archive)
 cache=${TARNWICK_ROOT_CACHE:-/var/cache/tarnwick}
 artifacts=${TARNWICK_VM_ARTIFACTS:-$top/build-desktop-vm}
-if [ "$accel" = kvm ]; then
-    vm_timeout=${TARNWICK_VM_TIMEOUT:-900}
-    accel_args=(-accel kvm -cpu host)
-else
-    vm_timeout=${TARNWICK_VM_TIMEOUT:-1500}
-    accel_args=(-accel tcg,thread=multi -cpu max)
-fi
 suite=trixie
 started_all=$SECONDS
 
 say() { echo "== $*"; }
 
 apt_install_host() {
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@" ||
-        { DEBIAN_FRONTEND=noninteractive apt-get update -q &&
-          DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"; }
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "$@" ||
+        { DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q &&
+          DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q --no-install-recommends "$@"; }
 }
 missing=()
 command -v qemu-system-x86_64 >/dev/null || missing+=(qemu-system-x86)
 command -v debootstrap >/dev/null || missing+=(debootstrap)
 command -v debugfs >/dev/null || missing+=(e2fsprogs)
+command -v qemu-img >/dev/null || missing+=(qemu-utils)
 if [ ${#missing[@]} -gt 0 ]; then
     say "Installing ${missing[*]} on this machine"
     apt_install_host "${missing[@]}"
@@ -147,12 +151,10 @@ else
     mkdir -p "$work/deb"
     TARNWICK_ROOT_OUTPUT=$work/deb "$top/scripts/debian-root.sh" "$suite" bash -c '
         set -e
-        # What building needs, and `file`, which cpack reads the libraries
-        # dependencies with; the tests (and their GoogleTest) are left out.
-        { scripts/install-deps.sh run &&
-          DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends file; } \
-            >/work/output/build.log 2>&1
-        { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DTARNWICK_TESTS=OFF &&
+        # What building and packaging need; the tests (and their
+        # GoogleTest) are left out.
+        scripts/install-deps.sh run >/work/output/build.log 2>&1
+        { cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DBUILD_TESTING=OFF &&
           cmake --build build -j"$(nproc)" && (cd build && cpack -G DEB); } >>/work/output/build.log 2>&1
         cp build/tarnwick_*_amd64.deb /work/output/' || {
         tail -n 30 "$work/deb/build.log" >&2 || true
@@ -205,39 +207,19 @@ base_list=$(printf '%s\n' "$suite" "${vm_packages[@]}" $deb_depends | sort -u)
 base_key=$(printf '%s' "$base_list" | sha256sum | cut -c1-12)
 base=$cache/vm/$suite-desktop-$base_key
 
-mkdir -p "$cache/vm" "$cache/apt-archives"
-exec 9>"$cache/vm/.lock"
-flock 9
-if [ ! -e "$base/.tarnwick-complete" ]; then
-    rm -rf --one-file-system "$base" "$base".partial.*
-    partial=$(mktemp -d "$base.partial.XXXXXX")
-    say "Making the VM's Debian $suite root with debootstrap (kept in $base)"
-    t=$SECONDS
-    debootstrap --variant=minbase --cache-dir="$cache/apt-archives" "$suite" "$partial" "$mirror" \
-        >"$partial.log" 2>&1 || {
-        tail -n 20 "$partial.log" >&2
-        echo "$0: debootstrap failed (log: $partial.log)" >&2
-        exit 1
-    }
-    mount_root_fs "$partial"
-    printf '%s\n' "deb $mirror $suite main" >"$partial/etc/apt/sources.list"
+# Installs the VM's packages into a freshly made root.
+install_vm_packages() {
+    local status=0
+    mount_root_fs "$1"
     {
-        in_root "$partial" apt-get update -q &&
-        in_root "$partial" apt-get install -y -q --no-install-recommends \
-            "${vm_packages[@]}" $deb_depends
-    } >>"$partial.log" 2>&1 || {
-        umount_root_fs "$partial"
-        tail -n 30 "$partial.log" >&2
-        echo "$0: installing the VM's packages failed (log: $partial.log)" >&2
-        exit 1
-    }
-    umount_root_fs "$partial"
-    rm -f "$partial.log"
-    touch "$partial/.tarnwick-complete"
-    mv "$partial" "$base"
-    say "Made the VM root in $((SECONDS - t)) s"
-fi
-flock -u 9
+        in_root "$1" apt-get update -q &&
+        in_root "$1" apt-get install -y -q --no-install-recommends "${vm_packages[@]}" $deb_depends
+    } >>"$2" 2>&1 || status=$?
+    umount_root_fs "$1"
+    return "$status"
+}
+say "The VM's Debian $suite root: $base"
+cached_debian_root "$base" "$suite" "$archive" install_vm_packages
 
 say "Laying out this run's image"
 t=$SECONDS
@@ -313,26 +295,80 @@ umount "$root"
 say "Image of ${size_mb} MiB ready in $((SECONDS - t)) s"
 
 # --- 3. The run -----------------------------------------------------------
-say "Booting the VM with accelerator: $accel (-smp 2 -m 2048, no network, at most $vm_timeout s)"
+# Boots the image with accelerator $1 (kvm or tcg) on DRIVE ($2) and waits
+# for qemu; sets qemu_status. Under KVM it watches qemu's messages, and when
+# the host's KVM cannot run the guest (qemu fails to initialise it, or the
+# guest stops with "KVM internal error", which leaves qemu paused until the
+# timeout) it stops qemu at once and sets kvm_failed.
+boot() {
+    local accel_args timeout_s
+    if [ "$1" = kvm ]; then
+        accel_args=(-accel kvm -cpu host)
+        timeout_s=${TARNWICK_VM_TIMEOUT:-900}
+    else
+        accel_args=(-accel tcg,thread=multi -cpu max)
+        timeout_s=${TARNWICK_VM_TIMEOUT:-1500}
+    fi
+    say "Booting the VM with accelerator $1 (-smp 2 -m 2048, no network, at most $timeout_s s)"
+    : >"$work/results.log"
+    : >"$work/qemu.log"
+    qemu_status=0
+    kvm_failed=
+    timeout --kill-after=20 "$timeout_s" qemu-system-x86_64 "${accel_args[@]}" -smp 2 -m 2048 \
+        -nic none -display none -vga std -no-reboot -monitor none \
+        -kernel "$work/vmlinuz" -initrd "$work/initrd.img" \
+        -append "root=/dev/vda rw console=ttyS0,115200 panic=-1 systemd.show_status=0" \
+        -drive "$2,if=virtio" \
+        -serial "file:$work/console.log" -serial "file:$work/results.log" 2>"$work/qemu.log" &
+    local qemu_pid=$!
+    # The results as they arrive, printed while the VM runs.
+    tail -n +1 -F --pid="$qemu_pid" "$work/results.log" 2>/dev/null &
+    local tail_pid=$!
+    local kvm_fault='KVM internal error|emulation failure|failed to initialize kvm|Could not access KVM'
+    while kill -0 "$qemu_pid" 2>/dev/null; do
+        if [ "$1" = kvm ] && grep -Eq "$kvm_fault" "$work/qemu.log"; then
+            kvm_failed=1
+            kill "$qemu_pid" 2>/dev/null || true
+            break
+        fi
+        sleep 2
+    done
+    wait "$qemu_pid" || qemu_status=$?
+    wait "$tail_pid" 2>/dev/null || true
+    [ "$1" = kvm ] && grep -Eq "$kvm_fault" "$work/qemu.log" && kvm_failed=1
+    if [ -s "$work/qemu.log" ]; then
+        echo "qemu said:" && sed 's/^/   /' "$work/qemu.log" | head -n 20
+    fi
+    if [ -z "$kvm_failed" ] && { [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; }; then
+        say "The VM did not power off within $timeout_s s: qemu was stopped"
+    fi
+}
+
 t=$SECONDS
-: >"$work/results.log"
-qemu_status=0
-timeout --kill-after=20 "$vm_timeout" qemu-system-x86_64 "${accel_args[@]}" -smp 2 -m 2048 \
-    -nic none -display none -vga std -no-reboot -monitor none \
-    -kernel "$work/vmlinuz" -initrd "$work/initrd.img" \
-    -append "root=/dev/vda rw console=ttyS0,115200 panic=-1 systemd.show_status=0" \
-    -drive "file=$work/image.ext4,format=raw,if=virtio" \
-    -serial "file:$work/console.log" -serial "file:$work/results.log" &
-qemu_pid=$!
-# The results as they arrive, printed while the VM runs.
-tail -n +1 -F --pid="$qemu_pid" "$work/results.log" 2>/dev/null &
-tail_pid=$!
-wait "$qemu_pid" || qemu_status=$?
-wait "$tail_pid" 2>/dev/null || true
-vm_took=$((SECONDS - t))
-if [ "$qemu_status" -eq 124 ] || [ "$qemu_status" -eq 137 ]; then
-    say "The VM did not power off within $vm_timeout s: qemu was stopped"
+if [ "$accel" = tcg ]; then
+    boot tcg "file=$work/image.ext4,format=raw"
+else
+    # A KVM run writes to an overlay first, so that a boot that KVM cannot
+    # run leaves the image as it was for the run under TCG.
+    qemu-img create -q -f qcow2 -b "$work/image.ext4" -F raw "$work/kvm.qcow2"
+    boot kvm "file=$work/kvm.qcow2,format=qcow2"
+    if [ -n "$kvm_failed" ]; then
+        if [ "$accel" = kvm ]; then
+            echo "$0: this machine's KVM cannot run Debian's kernel (see qemu's message above)" >&2
+            exit 1
+        fi
+        say "This machine's KVM cannot run Debian's kernel (a nested KVM, see qemu's message above):" \
+            "booting again under software emulation (TCG), which takes several minutes more"
+        rm -f "$work/kvm.qcow2"
+        accel=tcg
+        t=$SECONDS
+        boot tcg "file=$work/image.ext4,format=raw"
+    else
+        accel=kvm
+        qemu-img commit -q "$work/kvm.qcow2"
+    fi
 fi
+vm_took=$((SECONDS - t))
 
 # --- 4. Artifacts ---------------------------------------------------------
 rm -rf "$artifacts"

@@ -20,7 +20,10 @@ set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 minutes=${TARNWICK_ODBC_RUN_MINUTES:-20}
-mirror=${TARNWICK_DEBIAN_MIRROR:-http://deb.debian.org/debian}
+# Unstable comes from the archive the machine's apt uses (or
+# TARNWICK_DEBIAN_MIRROR), as the Debian 13 root does.
+. "$here/debian-lib.sh"
+archive=$(debian_archive)
 
 # Runs in the root, in the clone. Unstable's Release file is valid for a week
 # only; an archive that serves it older than that is still the release we want.
@@ -40,7 +43,7 @@ case "$version" in
     *) echo "libodbcinst2 is $version, not 2.3.14" >&2; exit 1 ;;
 esac
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_UI=OFF -DTARNWICK_TESTS=ON >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_UI=OFF -DBUILD_TESTING=ON >/dev/null
 cmake --build build -j"$(nproc)"
 status=0
 for suite in driver_setup dsn; do
@@ -50,4 +53,4 @@ exit "$status"
 EOF
 
 exec timeout --kill-after=30 "$((minutes * 60))" \
-    "$here/debian-root.sh" trixie bash -c "$in_root" in-root "$mirror"
+    "$here/debian-root.sh" trixie bash -c "$in_root" in-root "$archive"

@@ -383,152 +383,115 @@ def case_session():
     return result(ok, "logind session %s" % session, " ".join("%s=%s" % kv for kv in sorted(props.items())))
 
 
-def case_no_agent():
-    before = odbc_ini_hash()
-    window = Window()
-    try:
-        window.fill("TarnwickNoAgent")
-        window.press_create()
-        text = window.wait_outcome()
-        screenshot("no-agent-window")
-    finally:
-        window.close()
-    after = odbc_ini_hash()
-    ok = ("ODBC Error 11: No authentication agent is running" in text and SUCCESS not in text
-          and before == after and "TarnwickNoAgent" not in odbc_ini_sections())
-    return result(ok, "no agent running", "log %r; odbc.ini sha256 before %s after %s"
-                  % (one_line(text), before, after))
+# --- The attempts -------------------------------------------------------------
+#
+# One row per press of Create, in order: who presses it, the DSN name typed
+# (the first row of a window fills all three fields, a row with same_window
+# only retypes the DSN name in the window before), how the agent's dialog is
+# answered, and what the window's log must then say. A row that expects
+# success must change /etc/odbc.ini and give a data source that isql reads
+# the fixture through; any other must leave the file byte for byte as it was
+# and the name absent.
+
+NO_AGENT = "no agent running"      # before any agent runs: no dialog can appear
+WRONG = "a wrong password"         # then the agent's "Authorization Failed" box, OK
+CANCEL = "Cancel"                  # likewise
+PASSWORD = "alice's password"
+NO_DIALOG = "no dialog"            # within polkit's keep period: none may appear
 
 
-def case_wrong_password(agent, password):
-    """A wrong password: LXQt's agent does not ask again, it says that
-    authorization failed, and polkit answers "not authorized". Then, from the
-    same window, a second Create whose dialog is cancelled."""
-    before = odbc_ini_hash()
-    window = Window()
-    seen = []
-    try:
-        window.fill("TarnwickWrong")
-        window.press_create()
-        if not agent.wait_dialog():
-            screenshot("wrong-password-no-dialog")
-            return result(False, "wrong password, then cancel", "no agent dialog appeared; log %r"
-                          % one_line(window.log()))
-        seen.append("dialog: " + agent.describe())
-        screenshot("agent-dialog-alice")
-        agent.answer(password + "-wrong")
-        failed = agent.acknowledge_failure(seen, "after the wrong password", "agent-after-wrong-password")
-        wrong = window.wait_outcome()
-        screenshot("wrong-password-window")
-        middle = odbc_ini_hash()
-
-        window.press_create()
-        cancelled = agent.wait_dialog()
-        if cancelled:
-            seen.append("second dialog: " + agent.describe())
-            agent.cancel()
-            cancelled = agent.acknowledge_failure(seen, "after Cancel", "agent-after-cancel")
-        else:
-            seen.append("no dialog for the second Create")
-        dismissed = window.wait_outcome()
-        screenshot("cancelled-window")
-    finally:
-        window.close()
-    after = odbc_ini_hash()
-    ok = (failed and "ODBC Error 11: Not authorized" in wrong and SUCCESS not in wrong
-          and cancelled and NOT_AUTHORIZED in dismissed
-          and SUCCESS not in dismissed
-          and before == middle == after and "TarnwickWrong" not in odbc_ini_sections())
-    return result(ok, "wrong password, then cancel",
-                  "%s; log after the wrong password %r; log after Cancel %r; "
-                  "odbc.ini sha256 before %s, after the wrong password %s, after Cancel %s"
-                  % ("; ".join(seen), one_line(wrong), one_line(dismissed), before, middle, after))
+class Attempt:
+    def __init__(self, name, user, dsn, answer, expect, same_window=False, dialog_names=None):
+        self.name, self.user, self.dsn, self.answer, self.expect = name, user, dsn, answer, expect
+        self.same_window, self.dialog_names = same_window, dialog_names
 
 
-def case_create_and_keep(agent, password):
-    before = odbc_ini_hash()
-    window = Window()
-    ok_all = True
-    try:
-        window.fill("TarnwickDates")
-        window.press_create()
-        dialog = agent.wait_dialog()
-        if not dialog:
-            screenshot("create-no-dialog")
-            result(False, "create with alice's password", "no agent dialog; log %r" % one_line(window.log()))
-            return False
-        described = agent.describe()
-        screenshot("agent-dialog-create")
-        agent.answer(password)
-        text = window.wait_outcome()
-        screenshot("created-window")
-        after = odbc_ini_hash()
-        section = odbc_ini_section("TarnwickDates") if "TarnwickDates" in odbc_ini_sections() else ""
-        status, output = isql("TarnwickDates", "select count(*) from DateTest")
-        rows = re.search(r"(^|\|)\s*6\s*(\||$)", output, re.M)
-        ok = (SUCCESS in text and "ODBC Error" not in text and before != after
-              and re.search(r"^\s*Database\s*=\s*%s\s*$" % re.escape(DATABASE), section, re.M)
-              and status == 0 and rows is not None)
-        ok_all &= result(bool(ok), "create with alice's password",
-                         "dialog: %s; log %r; odbc.ini sha256 before %s after %s; [TarnwickDates] %r; "
-                         "isql exit %d: %r" % (described, one_line(text), before, after, one_line(section),
-                                               status, one_line(output)))
-
-        # A second data source from the same window, within polkit's keep
-        # period: no dialog may appear.
-        before = after
-        started = time.monotonic()
-        window.set_dsn("TarnwickKept")
-        dialogs = []
-
-        def watch():
-            if agent.dialogs() and not dialogs:
-                dialogs.append(agent.describe())
-                screenshot("keep-unexpected-dialog")
-        window.press_create()
-        text = window.wait_outcome(watch=watch)
-        screenshot("kept-window")
-        after = odbc_ini_hash()
-        sections = odbc_ini_sections()
-        status, output = isql("TarnwickKept", "select count(*) from DateTest")
-        ok = (SUCCESS in text and not dialogs and "TarnwickKept" in sections and "TarnwickDates" in sections
-              and before != after and status == 0)
-        ok_all &= result(bool(ok), "second Create within the keep period",
-                         "%.0f s after the first; agent dialogs seen: %s; log %r; odbc.ini sha256 before %s "
-                         "after %s; sections %s; isql exit %d: %r"
-                         % (time.monotonic() - started, dialogs or "none", one_line(text), before, after,
-                            sections, status, one_line(output)))
-    finally:
-        window.close()
-    return ok_all
-
-
-def case_bob(agent):
-    before = odbc_ini_hash()
-    window = Window()
-    try:
-        window.fill("TarnwickBob")
-        window.press_create()
-        if not agent.wait_dialog():
-            screenshot("bob-no-dialog")
-            return result(False, "bob, outside sudo", "no agent dialog; log %r" % one_line(window.log()))
-        described = agent.describe()
-        screenshot("agent-dialog-bob")
-        agent.cancel()
-        seen = []
-        acknowledged = agent.acknowledge_failure(seen, "after Cancel", "agent-after-cancel-bob")
-        text = window.wait_outcome()
-        screenshot("bob-window")
-    finally:
-        window.close()
-    after = odbc_ini_hash()
+ATTEMPTS = [
+    Attempt("no agent running", "alice", "TarnwickNoAgent", NO_AGENT,
+            "ODBC Error 11: No authentication agent is running"),
+    Attempt("wrong password", "alice", "TarnwickWrong", WRONG, NOT_AUTHORIZED),
+    Attempt("then Cancel, same window", "alice", "TarnwickWrong", CANCEL, NOT_AUTHORIZED, same_window=True),
+    Attempt("create with alice's password", "alice", "TarnwickDates", PASSWORD, SUCCESS),
+    Attempt("second Create within the keep period", "alice", "TarnwickKept", NO_DIALOG, SUCCESS,
+            same_window=True),
     # polkit asks for an administrator: Debian's rules name the group sudo,
     # whose one member is alice.
-    ok = ("unix-user:alice" in described and acknowledged and NOT_AUTHORIZED in text
-          and SUCCESS not in text and before == after and "TarnwickBob" not in odbc_ini_sections())
-    return result(ok, "bob, outside sudo, asked for an administrator and cancelled",
-                  "dialog: %s; %s; log %r; odbc.ini sha256 before %s after %s"
-                  % (described, "; ".join(seen), one_line(text), before, after))
+    Attempt("bob, outside sudo, asked for an administrator and cancels", "bob", "TarnwickBob", CANCEL,
+            NOT_AUTHORIZED, dialog_names="unix-user:alice"),
+]
+
+
+def attempt(row, window, agent, password):
+    """Presses Create as the row says, answers the dialog, and reports."""
+    before = odbc_ini_hash()
+    if row.same_window:
+        window.set_dsn(row.dsn)
+    else:
+        window.fill(row.dsn)
+    seen = []
+    shot = re.sub(r"\W+", "-", row.name)
+    window.press_create()
+    if row.answer in (NO_AGENT, NO_DIALOG):
+        def watch():
+            if agent is not None and agent.dialogs() and not seen:
+                seen.append("unexpected dialog: " + agent.describe())
+                screenshot(shot + "-unexpected-dialog")
+        text = window.wait_outcome(watch=watch)
+        answered = not seen
+    elif not agent.wait_dialog():
+        seen.append("no agent dialog appeared")
+        text = window.log()
+        answered = False
+    else:
+        described = agent.describe()
+        seen.append("dialog: " + described)
+        screenshot(shot + "-dialog")
+        answered = row.dialog_names is None or row.dialog_names in described
+        if row.answer == PASSWORD:
+            agent.answer(password)
+        else:
+            if row.answer == WRONG:
+                agent.answer(password + "-wrong")
+            else:
+                agent.cancel()
+            answered &= agent.acknowledge_failure(seen, "after " + row.answer, shot + "-failure-box")
+        text = window.wait_outcome()
+    screenshot(shot + "-window")
+    after = odbc_ini_hash()
+    sections = odbc_ini_sections()
+    ok = answered and row.expect in text
+    evidence = "%s; log %r; odbc.ini sha256 before %s after %s" % ("; ".join(seen) or "no dialog",
+                                                                  one_line(text), before, after)
+    if row.expect == SUCCESS:
+        section = odbc_ini_section(row.dsn) if row.dsn in sections else ""
+        status, output = isql(row.dsn, "select count(*) from DateTest")
+        ok = (ok and "ODBC Error" not in text and before != after
+              and re.search(r"^\s*Database\s*=\s*%s\s*$" % re.escape(DATABASE), section, re.M) is not None
+              and status == 0 and re.search(r"(^|\|)\s*6\s*(\||$)", output, re.M) is not None)
+        evidence += "; [%s] %r; isql exit %d: %r" % (row.dsn, one_line(section), status, one_line(output))
+    else:
+        ok = ok and SUCCESS not in text and before == after and row.dsn not in sections
+    return result(ok, row.name, evidence)
+
+
+def run_attempts(password):
+    window = agent = None
+    try:
+        for row in (r for r in ATTEMPTS if r.user == USER):
+            try:
+                if row.answer != NO_AGENT and agent is None:
+                    agent = Agent()
+                if window is None or not row.same_window:
+                    if window is not None:
+                        window.close()
+                    window = Window()
+                attempt(row, window, agent, password)
+            except Exception as error:
+                screenshot("error-" + re.sub(r"\W+", "-", row.name))
+                result(False, row.name, "%s: %s" % (type(error).__name__, error))
+    finally:
+        if window is not None:
+            window.close()
 
 
 def guarded(name, function, *args):
@@ -543,18 +506,11 @@ def main():
     note("cases for %s, DISPLAY %s" % (USER, os.environ.get("DISPLAY")))
     guarded("logind session", case_session)
     try:
+        password = None
         if USER == "alice":
             with open(os.path.join(STATE, "password")) as secret:
                 password = secret.read().strip()
-            # Before any agent runs, and before any authentication that
-            # polkit could keep.
-            guarded("no agent running", case_no_agent)
-            agent = Agent()
-            guarded("wrong password, then cancel", case_wrong_password, agent, password)
-            guarded("create with alice's password", case_create_and_keep, agent, password)
-        else:
-            agent = Agent()
-            guarded("bob, outside sudo", case_bob, agent)
+        run_attempts(password)
     except Exception as error:
         screenshot("error-" + USER)
         result(False, "the session's set-up", "%s: %s" % (type(error).__name__, error))

@@ -164,6 +164,32 @@ INSTANTIATE_TEST_SUITE_P(
                                    R"(\./usr/share/polkit-1/actions/io\.github\.tarnwick\.Tarnwick\.policy)", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// package.build makes the package under umask 0002: whatever the builder's
+// umask, folders are 0755 and files 0644 or 0755, all owned by root, as dpkg
+// installs them (a group-writable /usr/libexec/tarnwick would let a group
+// swap the helper that runs as root).
+TEST(PackageModes, FoldersAre0755AndFiles0644Or0755OwnedByRoot) {
+    std::vector<std::string> wrong;
+    int entries = 0;
+    for (const auto& line : Lines(MustRun({"dpkg-deb", "-c", PackagePath()}))) {
+        // "drwxr-xr-x root/root 0 2026-01-01 00:00 ./usr/"
+        std::istringstream fields(line);
+        std::string mode, owner;
+        fields >> mode >> owner;
+        const auto at = line.find(" ./");
+        const std::string path = at == std::string::npos ? line : line.substr(at + 1);
+        ++entries;
+        const bool fits = mode.front() == 'd'   ? mode == "drwxr-xr-x"
+                          : mode.front() == '-' ? mode == "-rw-r--r--" || mode == "-rwxr-xr-x"
+                          : mode.front() == 'l';
+        if (!fits || owner != "root/root") {
+            wrong.push_back(mode + " " + owner + " " + path);
+        }
+    }
+    EXPECT_GT(entries, 10);
+    EXPECT_TRUE(wrong.empty()) << ::testing::PrintToString(wrong);
+}
+
 TEST_F(UnpackedPackage, InstallsOnlyUnderUsrAndNoConfigurationFile) {
     // odbcinst.ini belongs to unixODBC's packages: the driver is registered by
     // the maintainer scripts, never by shipping /etc files.
