@@ -18,9 +18,10 @@ namespace dsn {
 // and error records are answered in libodbcinst's own shapes, so the report
 // of a request looks the same whichever way it went.
 //
-// pkexec runs under QProcess in the calling thread, so the thread needs a
-// QCoreApplication's event dispatcher: a helper that outlives the timeout is
-// then reaped by the event loop once it ends (see LetRunOut in the source).
+// pkexec runs under QProcess in the calling thread. The program should have a
+// QCoreApplication: a helper that outlives the timeout, as root, is reaped by
+// its event loop once it ends (see LetRunOut in the source); without one it
+// stays a zombie until the program exits.
 class ElevatingInstaller final : public Installer {
 public:
     struct Settings {
