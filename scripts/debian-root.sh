@@ -39,7 +39,8 @@ fi
 suite=$1
 shift
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-shared=$(cd "$top/../shared" 2>/dev/null && pwd) || {
+# The folder itself, not a link to it, which the copy into the root would keep.
+shared=$(cd "$top/../shared" 2>/dev/null && pwd -P) || {
     echo "$0: $top/../shared is missing: the tests read their fixtures from there" >&2
     exit 1
 }
