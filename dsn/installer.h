@@ -24,4 +24,12 @@ public:
 // The real libodbcinst.
 Installer& SystemInstaller();
 
+// Sets ODBCSEARCH to ODBC_SYSTEM_DSN for the whole process, so that no system
+// request needs to change the environment later (from unixODBC 2.3.13 on the
+// driver's setup learns the kind of data source only from it). For a program
+// that makes only system requests: call it first thing in main, before any
+// thread runs. Without it, SystemInstaller() sets the variable around each
+// system request, but only while the process has no other thread.
+void UseSystemDataSourcesForProcess();
+
 } // namespace dsn

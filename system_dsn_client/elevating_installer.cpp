@@ -4,17 +4,21 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <memory>
 #include <optional>
-#include <thread>
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
 
 #include <fcntl.h>
 #include <odbcinst.h>
-#include <poll.h>
-#include <pthread.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 // Declared by no installed header; the setup library uses the same call, so
@@ -28,9 +32,8 @@ namespace {
 // How often the wait hook runs while nothing happens (the authentication
 // dialog may be up for minutes).
 constexpr std::chrono::milliseconds WaitStep{50};
-// Where the kernel gives no pidfd, how often a child that closed its pipes is
-// looked at until it can be reaped.
-constexpr std::chrono::milliseconds ReapStep{1};
+// How long a pkexec that was sent SIGKILL may take to be gone.
+constexpr int KilledExitMilliseconds = 1000;
 
 // pkexec's own exit codes: the dialog was dismissed, or it did not run the
 // helper at all (not authorized, no agent, broken install); stderr tells
@@ -76,121 +79,57 @@ std::string Quoted(const std::string& stderrText) {
     return line.empty() ? std::string() : " It said: \"" + line + "\".";
 }
 
-void SetNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
-
-// Writes what the pipe takes now. The helper may close its input early (it
-// stops reading at the size limit, or died); the write then fails with EPIPE
-// and the SIGPIPE it raises is taken back here, blocked and consumed on this
-// thread, so the program's own disposition of SIGPIPE is never changed.
-// Returns false when the child no longer reads.
-bool WriteSome(int fd, const std::string& bytes, std::size_t& written) {
-    sigset_t pipeSignal;
-    sigemptyset(&pipeSignal);
-    sigaddset(&pipeSignal, SIGPIPE);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    sigset_t pendingBefore;
-    sigpending(&pendingBefore);
-    const bool wasPending = sigismember(&pendingBefore, SIGPIPE) == 1;
-
-    ssize_t n = 0;
-    do {
-        n = write(fd, bytes.data() + written, bytes.size() - written);
-    } while (n < 0 && errno == EINTR);
-    const int writeError = errno;
-    if (n < 0 && writeError == EPIPE && !wasPending) {
-        const timespec noWait{0, 0};
-        while (sigtimedwait(&pipeSignal, nullptr, &noWait) < 0 && errno == EINTR) {
-        }
+// True when the system reaps this process's children by itself (SIGCHLD
+// ignored, or SA_NOCLDWAIT): their exit status is then lost to every wait.
+bool ChildExitStatusIsDiscarded() {
+    struct sigaction current {};
+    if (sigaction(SIGCHLD, nullptr, &current) != 0) {
+        return false;
     }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-
-    if (n > 0) {
-        written += static_cast<std::size_t>(n);
-        return true;
-    }
-    return n < 0 && (writeError == EAGAIN || writeError == EWOULDBLOCK);
+    return current.sa_handler == SIG_IGN || (current.sa_flags & SA_NOCLDWAIT) != 0;
 }
 
-// Appends what can be read now, keeping at most `limit` bytes. Returns false
-// at the end of the stream.
-bool ReadSome(int fd, std::string& into, std::size_t limit) {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n > 0) {
-            const std::size_t room = limit - std::min(limit, into.size());
-            into.append(buffer, std::min(static_cast<std::size_t>(n), room));
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
-    }
+// Moves what the child wrote so far out of QProcess's buffers, keeping at
+// most `limit` bytes, so that a child that floods its pipes costs one wait
+// step's worth of memory at most.
+void Collect(QProcess& process, QProcess::ProcessChannel channel, std::string& into, std::size_t limit) {
+    process.setReadChannel(channel);
+    const QByteArray bytes = process.readAll();
+    const std::size_t room = limit - std::min(limit, into.size());
+    into.append(bytes.constData(), std::min(static_cast<std::size_t>(bytes.size()), room));
 }
 
-struct ChildPipes {
-    int input[2] = {-1, -1};
-    int output[2] = {-1, -1};
-    int errors[2] = {-1, -1};
-
-    ~ChildPipes() {
-        for (int* pipe : {input, output, errors}) {
-            for (int i = 0; i < 2; ++i) {
-                CloseEnd(pipe[i]);
-            }
-        }
-    }
-    static void CloseEnd(int& fd) {
-        if (fd >= 0) {
-            close(fd);
-            fd = -1;
-        }
-    }
-};
-
-// A descriptor that becomes readable when the child ends, so that poll
-// watches its exit together with its pipes (Linux 5.3 and later); -1 where
-// the kernel has none.
-class ExitDescriptor {
-public:
-    explicit ExitDescriptor(pid_t pid) {
-#ifdef SYS_pidfd_open
-        fd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
-#else
-        (void)pid;
-#endif
-    }
-    ~ExitDescriptor() {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    ExitDescriptor(const ExitDescriptor&) = delete;
-    ExitDescriptor& operator=(const ExitDescriptor&) = delete;
-    int Fd() const { return fd_; }
-
-private:
-    int fd_ = -1;
-};
+// A pkexec that outlived the wait and could not be killed: it has become the
+// helper, running as root, which the user may not signal. It finishes its one
+// request by itself (every wait of the setup library is bounded) and answers
+// into pipes nobody reads any more. The QProcess stays alive until then, so
+// that the event loop, where the program runs one, reaps the helper through
+// QProcess's exit notifier and deletes the QProcess; no thread waits for it.
+// Without an event loop the ended helper stays a zombie until the program
+// exits.
+void LetRunOut(std::unique_ptr<QProcess> process) {
+    QProcess* outliving = process.release();
+    QObject::connect(outliving, &QProcess::finished, outliving, &QObject::deleteLater);
+}
 
 struct ChildOutcome {
-    bool finished = false; // false: the wait ran out
-    int status = 0;        // waitpid's status when finished
+    bool finished = false;   // false: the wait ran out
+    bool statusLost = false; // it ended, but the system discarded its exit status
+    bool crashed = false;    // killed by signal `code`
+    int code = 0;            // the exit code, or the signal that killed it
     std::string output;
     std::string errors;
 };
 
-// A child pkexec that outlived the wait is left to a thread that reaps it,
-// so it never lingers as a zombie. It runs as root by then and cannot be
-// stopped from here.
-void ReapLater(pid_t pid) {
-    std::thread([pid] {
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+// Ends a pkexec that outlived the wait where the user may still do so: while
+// it waits for the authentication it runs as the user, and SIGKILL ends it.
+void Stop(std::unique_ptr<QProcess> process) {
+    const auto pid = static_cast<pid_t>(process->processId());
+    // The pid is still this process's unreaped child, so it names no other.
+    if (pid > 0 && kill(pid, SIGKILL) == 0 && process->waitForFinished(KilledExitMilliseconds)) {
+        return;
+    }
+    LetRunOut(std::move(process));
 }
 
 SystemDsnAnswer Interpret(const ChildOutcome& outcome) {
@@ -199,11 +138,22 @@ SystemDsnAnswer Interpret(const ChildOutcome& outcome) {
                        "Gave up waiting for the administrator's authentication and the System DSN helper." +
                            std::string(Unknown));
     }
-    if (WIFSIGNALED(outcome.status)) {
-        return Refusal(ODBC_ERROR_GENERAL_ERR, "The System DSN helper was killed by signal " +
-                                                   std::to_string(WTERMSIG(outcome.status)) + "." + Unknown);
+    if (outcome.statusLost) {
+        // The helper's answer still says what happened; pkexec's own endings
+        // and a missing answer cannot be told apart any more.
+        if (std::optional<SystemDsnAnswer> answer = DecodeAnswer(outcome.output)) {
+            return std::move(*answer);
+        }
+        return Refusal(ODBC_ERROR_GENERAL_ERR,
+                       "pkexec and the System DSN helper ended without an answer, and their exit status is lost: "
+                       "this program ignores SIGCHLD, so the system discards it." +
+                           Quoted(outcome.errors) + Unknown);
     }
-    const int code = WEXITSTATUS(outcome.status);
+    if (outcome.crashed) {
+        return Refusal(ODBC_ERROR_GENERAL_ERR, "The System DSN helper was killed by signal " +
+                                                   std::to_string(outcome.code) + "." + Unknown);
+    }
+    const int code = outcome.code;
     if (code == HelperCreated || code == HelperRefused || code == HelperNotAllowed) {
         std::optional<SystemDsnAnswer> answer = DecodeAnswer(outcome.output);
         if (answer && answer->created == (code == HelperCreated)) {
@@ -319,90 +269,56 @@ SystemDsnAnswer ElevatingInstaller::AskHelper(const char* driver, const char* at
     const std::string request =
         EncodeRequest({*directory, driver, std::string(attributes, AttributeListLength(attributes))});
 
-    ChildPipes pipes;
-    if (pipe2(pipes.input, O_CLOEXEC) != 0 || pipe2(pipes.output, O_CLOEXEC) != 0 ||
-        pipe2(pipes.errors, O_CLOEXEC) != 0) {
-        return Refusal(ODBC_ERROR_GENERAL_ERR, std::string("Cannot start pkexec: ") + std::strerror(errno) + ".");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipes.input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipes.output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipes.errors[1], STDERR_FILENO);
+    auto process = std::make_unique<QProcess>();
     // The helper must not prompt on a terminal the program happens to have,
     // and pkexec's messages are matched in English.
-    std::string pkexec = settings_.pkexecPath;
-    std::string noTerminalAgent = "--disable-internal-agent";
-    std::string helper = settings_.helperPath;
-    char* argv[] = {pkexec.data(), noTerminalAgent.data(), helper.data(), nullptr};
-    std::string path = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-    std::string locale = "LC_ALL=C";
-    char* environment[] = {path.data(), locale.data(), nullptr};
-    pid_t pid = -1;
-    const int spawnError = posix_spawn(&pid, pkexec.c_str(), &actions, nullptr, argv, environment);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawnError != 0) {
-        return Refusal(ODBC_ERROR_GENERAL_ERR, "Cannot start " + pkexec + ": " + std::strerror(spawnError) + ".");
+    process->setProgram(QFile::decodeName(settings_.pkexecPath.c_str()));
+    process->setArguments(
+        {QStringLiteral("--disable-internal-agent"), QFile::decodeName(settings_.helperPath.c_str())});
+    QProcessEnvironment environment;
+    environment.insert(QStringLiteral("PATH"), QStringLiteral("/usr/sbin:/usr/bin:/sbin:/bin"));
+    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    process->setProcessEnvironment(environment);
+    process->start();
+    if (!process->waitForStarted()) {
+        return Refusal(ODBC_ERROR_GENERAL_ERR,
+                       "Cannot start " + settings_.pkexecPath + ": " + process->errorString().toStdString() + ".");
     }
-    ChildPipes::CloseEnd(pipes.input[0]);
-    ChildPipes::CloseEnd(pipes.output[1]);
-    ChildPipes::CloseEnd(pipes.errors[1]);
-    for (int fd : {pipes.input[1], pipes.output[0], pipes.errors[0]}) {
-        SetNonBlocking(fd);
-    }
+    // QProcess writes the request while it waits, and closes pkexec's input
+    // once all of it is written; a pkexec that stops reading early costs a
+    // write error, never a SIGPIPE.
+    process->write(request.data(), static_cast<qint64>(request.size()));
+    process->closeWriteChannel();
 
     ChildOutcome outcome;
-    std::size_t written = 0;
-    const ExitDescriptor exit(pid);
-    bool exited = false;
-    auto now = std::chrono::steady_clock::now();
-    const auto deadline = now + settings_.timeout;
-    auto hookDue = now + WaitStep;
+    const auto deadline = std::chrono::steady_clock::now() + settings_.timeout;
     for (;;) {
-        if (pipes.input[1] >= 0 && written == request.size()) {
-            ChildPipes::CloseEnd(pipes.input[1]);
-        }
-        const bool pipesClosed = pipes.output[0] < 0 && pipes.errors[0] < 0;
-        if (!exited && (exit.Fd() >= 0 || pipesClosed)) {
-            exited = waitpid(pid, &outcome.status, WNOHANG) == pid;
-        }
-        // Finished once pkexec has ended and everything it wrote is read.
-        if (exited && pipesClosed) {
+        Collect(*process, QProcess::StandardOutput, outcome.output, MaxSystemDsnMessage + 1);
+        Collect(*process, QProcess::StandardError, outcome.errors, MaxErrorText);
+        if (process->state() == QProcess::NotRunning) {
             outcome.finished = true;
             break;
         }
-        now = std::chrono::steady_clock::now();
-        if (now >= deadline) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left <= std::chrono::milliseconds::zero()) {
             break;
         }
-        if (waitHook_ && now >= hookDue) {
+        // Sleeps on pkexec's pipes and its exit together: returns as soon as
+        // it has ended and its output is read, else after one step.
+        if (!process->waitForFinished(static_cast<int>(std::min(WaitStep, left).count())) && waitHook_) {
             waitHook_();
-            hookDue = now + WaitStep;
-        }
-        pollfd watched[4] = {{pipes.input[1], POLLOUT, 0},
-                             {pipes.output[0], POLLIN, 0},
-                             {pipes.errors[0], POLLIN, 0},
-                             {exited ? -1 : exit.Fd(), POLLIN, 0}};
-        // Without an exit descriptor nothing wakes the poll when pkexec ends
-        // after closing its pipes: look again soon instead.
-        const auto step = std::min<std::chrono::milliseconds>(
-            pipesClosed && exit.Fd() < 0 ? ReapStep : WaitStep,
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
-        poll(watched, 4, static_cast<int>(step.count()));
-        if (watched[0].revents != 0 && !WriteSome(pipes.input[1], request, written)) {
-            ChildPipes::CloseEnd(pipes.input[1]);
-        }
-        if (watched[1].revents != 0 && !ReadSome(pipes.output[0], outcome.output, MaxSystemDsnMessage + 1)) {
-            ChildPipes::CloseEnd(pipes.output[0]);
-        }
-        if (watched[2].revents != 0 && !ReadSome(pipes.errors[0], outcome.errors, MaxErrorText)) {
-            ChildPipes::CloseEnd(pipes.errors[0]);
         }
     }
     if (!outcome.finished) {
-        kill(pid, SIGTERM); // refused once pkexec has become root; harmless then
-        ReapLater(pid);
+        Stop(std::move(process));
+        return Interpret(outcome);
     }
+    // A child reaped by the system leaves QProcess a failed wait, which it
+    // reports as a crash by signal 0; no signal has that number.
+    outcome.crashed = process->exitStatus() == QProcess::CrashExit;
+    outcome.code = process->exitCode();
+    outcome.statusLost = ChildExitStatusIsDiscarded() || (outcome.crashed && outcome.code == 0);
     return Interpret(outcome);
 }
 

@@ -17,6 +17,11 @@ namespace dsn {
 // the direct installer (libodbcinst) exactly as before. The helper's outcome
 // and error records are answered in libodbcinst's own shapes, so the report
 // of a request looks the same whichever way it went.
+//
+// pkexec runs under QProcess in the calling thread. The program should have a
+// QCoreApplication: a helper that outlives the timeout, as root, is reaped by
+// its event loop once it ends (see LetRunOut in the source); without one it
+// stays a zombie until the program exits.
 class ElevatingInstaller final : public Installer {
 public:
     struct Settings {
@@ -32,7 +37,8 @@ public:
     explicit ElevatingInstaller(Settings settings);
 
     // Called about every 50 ms while pkexec runs (the authentication dialog
-    // may be up for minutes), so a window can keep painting itself.
+    // may be up for minutes), so a window can keep painting itself. Nothing
+    // else runs meanwhile: the wait sleeps on pkexec's pipes and its exit.
     void SetWaitHook(std::function<void()> hook) { waitHook_ = std::move(hook); }
 
     // True when `request` would go through the helper: it adds a System DSN,

@@ -327,7 +327,7 @@ int main(int argc, char**) {
     // The helper only ever adds System DSNs. Set while the helper has one
     // thread, this tells the setup library so without unixODBC's config-mode
     // lock (which unixODBC 2.3.13 and later hold across the setup call).
-    setenv("ODBCSEARCH", "ODBC_SYSTEM_DSN", 1);
+    dsn::UseSystemDataSourcesForProcess();
 
     const std::optional<std::string> stream = ReadRequestStream();
     if (!stream) {

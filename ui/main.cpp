@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include "dsn/installer.h"
 #include "ui/main_form.h"
 #include "ui/start_up.h"
 #include "ui/toolkit.h"
@@ -25,6 +26,9 @@ void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, co
 } // namespace
 
 int main(int argc, char** argv) {
+    // The window makes only System DSN requests; the environment is set for
+    // them now, while this is the only thread, and never again.
+    dsn::UseSystemDataSourcesForProcess();
     if (const auto problem = ui::MissingDisplay(ui::DisplayEnvironment())) {
         std::fprintf(stderr, "tarnwick: %s\n", problem->c_str());
         return EXIT_FAILURE;

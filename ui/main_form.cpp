@@ -29,15 +29,17 @@ bool IsControlChange(Qt::FocusReason reason) {
     return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
 }
 
+// While pkexec waits for the authentication dialog, the window repaints but
+// takes no input, as under the program's other modal dialogs.
+void KeepPaintingWithoutInput() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+
 } // namespace
 
 TForm1::TForm1(QWidget* owner)
     : QWidget(owner), form_(std::make_unique<Ui::TForm1>()), toolkit_(&ui::QtToolkit()),
       installer_(&elevatingInstaller_) {
     form_->setupUi(this);
-    // While pkexec waits for the authentication dialog, the window repaints
-    // but takes no input, as under the program's other modal dialogs.
-    elevatingInstaller_.SetWaitHook([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    elevatingInstaller_.SetWaitHook(KeepPaintingWithoutInput);
     StatusBar1 = form_->StatusBar1;
     Memo1 = form_->Memo1;
     DBNameEdit = form_->DBNameEdit;
@@ -132,4 +134,9 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void TForm1::SetElevationSettings(dsn::ElevatingInstaller::Settings settings) {
+    elevatingInstaller_ = dsn::ElevatingInstaller(std::move(settings));
+    elevatingInstaller_.SetWaitHook(KeepPaintingWithoutInput);
 }

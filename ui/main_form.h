@@ -44,6 +44,9 @@ public:
     // needs one.
     void SetToolkit(ui::Toolkit& toolkit) { toolkit_ = &toolkit; }
     void SetInstaller(dsn::Installer& installer) { installer_ = &installer; }
+    // Where the window's own installer finds pkexec and the helper (by default
+    // the installed ones), and how long it waits for them.
+    void SetElevationSettings(dsn::ElevatingInstaller::Settings settings);
 
     // The database field's must-create flag: 1 once the user has accepted that
     // the database file does not exist yet, else 0.

@@ -3,10 +3,16 @@
 #include "dsn/create_dsn.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <future>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include "installer_records.h"
@@ -182,6 +188,109 @@ TEST_F(SystemInstallerTest, IndexZeroIsRefused) {
     EXPECT_NE(status, 100);
     EXPECT_EQ(HeldRecordLines(), (std::vector<std::string>{" ODBC Error 1: held\n"}));
 }
+
+// Every change of the environment this process makes; while other threads
+// run there must be none, since getenv in another thread may read the
+// environment at that moment.
+std::atomic<int> EnvironmentChanges{0};
+
+} // namespace
+
+extern "C" int setenv(const char* name, const char* value, int overwrite) {
+    ++EnvironmentChanges;
+    static const auto real = reinterpret_cast<int (*)(const char*, const char*, int)>(dlsym(RTLD_NEXT, "setenv"));
+    return real(name, value, overwrite);
+}
+
+extern "C" int unsetenv(const char* name) {
+    ++EnvironmentChanges;
+    static const auto real = reinterpret_cast<int (*)(const char*)>(dlsym(RTLD_NEXT, "unsetenv"));
+    return real(name);
+}
+
+namespace {
+
+// A second thread that only waits, as the window's toolkit threads do.
+class OtherThread {
+public:
+    OtherThread() : thread_([this] { released_.get_future().wait(); }) {}
+    ~OtherThread() {
+        released_.set_value();
+        thread_.join();
+    }
+    OtherThread(const OtherThread&) = delete;
+    OtherThread& operator=(const OtherThread&) = delete;
+
+private:
+    std::promise<void> released_;
+    std::thread thread_;
+};
+
+struct SearchCase {
+    const char* name;
+    std::optional<std::string> search; // ODBCSEARCH before the request
+    bool otherThread;
+    // Unset with another thread, only unixODBC's own config mode tells the
+    // setup library the kind: from 2.3.13 on it cannot ask, and refuses.
+    std::optional<bool> created; // none: depends on the unixODBC release
+    friend void PrintTo(const SearchCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class SearchVariable : public SystemInstallerTest, public ::testing::WithParamInterface<SearchCase> {
+protected:
+    void TearDown() override { unsetenv("ODBCSEARCH"); }
+};
+
+// A system request reaches the system odbc.ini whatever ODBCSEARCH held, and
+// leaves it as it was; with another thread running the environment is never
+// changed, and a value naming user data sources refuses the request.
+TEST_P(SearchVariable, SystemRequestWritesTheSystemFileAndLeavesTheVariable) {
+    const SearchCase& c = GetParam();
+    if (c.search) {
+        setenv("ODBCSEARCH", c.search->c_str(), 1);
+    }
+    const std::string dsnName = std::string("Search") + c.name;
+    using namespace std::string_literals;
+    const std::string attributes = "DSN=" + dsnName + "\0DBQ=dates.mdb\0DefaultDir="s + FixturePath("") + "\0\0"s;
+
+    bool created = false;
+    int changes = 0;
+    {
+        std::optional<OtherThread> other;
+        if (c.otherThread) {
+            other.emplace();
+        }
+        const int before = EnvironmentChanges;
+        created = dsn::SystemInstaller().ConfigDataSource(nullptr, dsn::AddSystemDsnRequest, dsn::AccessDriverName,
+                                                          attributes.c_str());
+        changes = EnvironmentChanges - before;
+    }
+
+    const char* after = std::getenv("ODBCSEARCH");
+    EXPECT_EQ(after ? std::optional<std::string>(after) : std::nullopt, c.search);
+    if (c.otherThread) {
+        EXPECT_EQ(changes, 0) << "the environment changed while another thread ran";
+    }
+    const std::string ini = Sandbox->ReadOdbcIni();
+    if (created) {
+        EXPECT_NE(ini.find("[" + dsnName + "]"), std::string::npos) << ini;
+    } else {
+        EXPECT_EQ(ini, OtherSources);
+        EXPECT_TRUE(Contains(HeldRecordLines(), "ODBCSEARCH")) << Report();
+    }
+    if (c.created) {
+        EXPECT_EQ(created, *c.created) << Report();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SearchVariable,
+    ::testing::Values(SearchCase{"Unset", std::nullopt, false, true},
+                      SearchCase{"UserDataSources", "ODBC_USER_DSN", false, true},
+                      SearchCase{"SystemWithOtherThread", "ODBC_SYSTEM_DSN", true, true},
+                      SearchCase{"UserDataSourcesWithOtherThread", "ODBC_USER_DSN", true, false},
+                      SearchCase{"UnsetWithOtherThread", std::nullopt, true, std::nullopt}),
+    [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 

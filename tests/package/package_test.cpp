@@ -284,6 +284,15 @@ TEST_F(UnpackedPackage, NoElfFileSearchesTheCurrentDirectoryForLibraries) {
     }
 }
 
+// What runs as root stays small: the helper needs the request format and the
+// installer, never the window's toolkit.
+TEST_F(UnpackedPackage, PrivilegedHelperLoadsNoQt) {
+    const CommandResult dynamic = RunCommand({"readelf", "-d", Root() + "/usr/libexec/tarnwick/tarnwick-system-dsn"});
+    ASSERT_EQ(dynamic.exitCode, 0) << dynamic.output;
+    EXPECT_NE(dynamic.output.find("(NEEDED)"), std::string::npos) << dynamic.output;
+    EXPECT_EQ(dynamic.output.find("libQt"), std::string::npos) << dynamic.output;
+}
+
 // Whether this release's hardening-check has an option (Debian 13's added
 // --nobranchprotection; Debian 12's would refuse it as unknown).
 bool HardeningCheckHasOption(const std::string& option) {

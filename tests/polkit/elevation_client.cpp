@@ -5,6 +5,8 @@
 #include <iostream>
 #include <string>
 
+#include <QCoreApplication>
+
 #include "dsn/create_dsn.h"
 #include "system_dsn_client/elevating_installer.h"
 
@@ -27,6 +29,8 @@ int main(int argc, char** argv) {
         std::cerr << "usage: " << argv[0] << " DSN DIRECTORY\n";
         return 2;
     }
+    // The installer runs pkexec with QProcess, as in the window.
+    const QCoreApplication application(argc, argv);
     PrintingWindow window;
     dsn::ElevatingInstaller installer;
     if (CreateDSN(dsn::AccessDriverName, "dates.mdb", argv[1], argv[2], window, installer) == dsn::DsnCreated) {

@@ -7,15 +7,23 @@
 // as root, the calls are made with the effective user switched to nobody.
 #include "system_dsn_client/elevating_installer.h"
 
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -104,11 +112,46 @@ protected:
     tarnwick::testing::ScriptedInstaller direct_;
 };
 
+// The threads of this process.
+std::size_t ThreadCount() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+double Seconds(clockid_t clock) {
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// A program that ignores SIGCHLD: the system reaps its children itself and
+// every wait for their exit status fails.
+class ChildSignalIgnored {
+public:
+    explicit ChildSignalIgnored(bool active) : active_(active) {
+        if (active_) {
+            previous_ = std::signal(SIGCHLD, SIG_IGN);
+        }
+    }
+    ~ChildSignalIgnored() {
+        if (active_) {
+            std::signal(SIGCHLD, previous_);
+        }
+    }
+    ChildSignalIgnored(const ChildSignalIgnored&) = delete;
+    ChildSignalIgnored& operator=(const ChildSignalIgnored&) = delete;
+
+private:
+    bool active_;
+    void (*previous_)(int) = SIG_DFL;
+};
+
 struct Ending {
     const char* name;
     std::string pkexecBody;
     std::uint32_t code;
     std::string messagePart;
+    bool childSignalIgnored = false;
     friend void PrintTo(const Ending& c, std::ostream* os) { *os << c.name; }
 };
 
@@ -118,7 +161,18 @@ TEST_P(PkexecEnding, GivesOneRecordThatSaysWhat) {
     Pkexec(GetParam().pkexecBody);
     ElevatingInstaller installer(settings_);
 
-    EXPECT_FALSE(Create(installer, List("Refused")));
+    const double wall = Seconds(CLOCK_MONOTONIC);
+    const double cpu = Seconds(CLOCK_PROCESS_CPUTIME_ID);
+    {
+        const ChildSignalIgnored ignored(GetParam().childSignalIgnored);
+        EXPECT_FALSE(Create(installer, List("Refused")));
+    }
+    // A wait that sleeps costs next to no processor time; one that spins
+    // costs all of it.
+    const double waited = Seconds(CLOCK_MONOTONIC) - wall;
+    if (waited > 0.2) {
+        EXPECT_LT(Seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu, waited / 2) << "the wait spins";
+    }
 
     const auto records = Records(installer);
     ASSERT_EQ(records.size(), 1u);
@@ -147,7 +201,16 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"ClosesItsInputEarly", "exec 0<&-; sleep 0.2; exit 126", 16, "dismissed"},
         // The pipes end long before the exit: its status is still waited for.
         Ending{"ExitsWellAfterClosingItsPipes", "exec 0<&- >&- 2>&-; sleep 0.3; exit 126", 16,
-               "dismissed"}),
+               "dismissed"},
+        // With SIGCHLD ignored no exit status can be learned: the helper's
+        // answer still counts, and without one the outcome is unknown.
+        Ending{"ChildSignalIgnoredAnswerStillCounts",
+               "printf 'tarnwick-system-dsn-answer 1\\nresult 0\\nrecord 7 16\\nfrom the helper.\\nend\\n'; exit 1",
+               7, "from the helper.", true},
+        Ending{"ChildSignalIgnoredWithoutAnswer", "exec 0<&- >&- 2>&-; sleep 0.3; exit 126", 1,
+               "exit status is lost: this program ignores SIGCHLD, so the system discards it. Whether the System DSN "
+               "was created is unknown.",
+               true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StandInPkexec, ClosedInputWhileALargeRequestIsWrittenDoesNotKillTheProgram) {
@@ -168,6 +231,7 @@ TEST_F(StandInPkexec, HelperThatHangsRunsOutOfTimeAndSaysTheOutcomeIsUnknown) {
     int waits = 0;
     installer.SetWaitHook([&] { ++waits; });
 
+    const std::size_t threads = ThreadCount();
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(Create(installer, List("Hangs")));
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
@@ -177,6 +241,36 @@ TEST_F(StandInPkexec, HelperThatHangsRunsOutOfTimeAndSaysTheOutcomeIsUnknown) {
     EXPECT_NE(records[0].message.find("Gave up waiting"), std::string::npos) << records[0].message;
     EXPECT_NE(records[0].message.find("unknown"), std::string::npos) << records[0].message;
     EXPECT_GE(waits, 3);
+    EXPECT_EQ(ThreadCount(), threads) << "a thread was left behind to wait";
+}
+
+// pkexec becomes root once it runs the helper, and the user may no longer
+// signal it. Here the stand-in turns into another user's process instead.
+TEST_F(StandInPkexec, HelperThatCannotBeKilledIsReapedByTheEventLoopOnceItEnds) {
+    if (!Nobody) {
+        GTEST_SKIP() << "needs root to leave a process the caller may not signal";
+    }
+    const std::string pidFile = dir_ + "/pid";
+    Pkexec("echo $$ >'" + pidFile + "'; exec setpriv --reuid=1 --regid=1 --clear-groups sleep 30");
+    settings_.timeout = std::chrono::milliseconds(300);
+    ElevatingInstaller installer(settings_);
+    const std::size_t threads = ThreadCount();
+
+    EXPECT_FALSE(Create(installer, List("Outlives")));
+    ASSERT_EQ(Records(installer).size(), 1u);
+    EXPECT_NE(Records(installer)[0].message.find("Gave up waiting"), std::string::npos);
+    EXPECT_EQ(ThreadCount(), threads) << "a thread was left behind to wait";
+
+    const pid_t pid = std::stoi(tarnwick::testing::ReadFile(pidFile));
+    ASSERT_EQ(kill(pid, 0), 0) << "the process the caller may not signal is gone already";
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    // Once it ends, the event loop reaps it: no zombie stays behind.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (kill(pid, 0) == 0 && std::chrono::steady_clock::now() < deadline) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    EXPECT_NE(kill(pid, 0), 0) << "the ended helper was not reaped";
 }
 
 TEST_F(StandInPkexec, MissingHelperOrPkexecIsSaidBeforeAnythingRuns) {
@@ -276,6 +370,9 @@ TEST_F(StandInPkexec, RequestsThatNeedNoHelperGoToTheDirectInstaller) {
 
 int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
+    // pkexec runs under QProcess, which reaps a helper that outlived the
+    // wait through this thread's event dispatcher.
+    const QCoreApplication application(argc, argv);
     char pattern[] = "/tmp/tarnwick-system-XXXXXX";
     if (mkdtemp(pattern) == nullptr) {
         return 1;

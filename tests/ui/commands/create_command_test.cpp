@@ -1,15 +1,25 @@
 // The Create command against the real installer, in a sandbox where the Access
 // driver is registered with our setup library.
 
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "form_harness.h"
 #include "odbc_sandbox.h"
@@ -56,6 +66,48 @@ public:
 
 private:
     TForm1& form_;
+};
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+// Makes the System DSN request one the window must ask an administrator for:
+// as root the effective user becomes nobody, otherwise the system folder is
+// made read-only meanwhile.
+class WithoutWriteAccess {
+public:
+    explicit WithoutWriteAccess(const std::string& systemFolder) : folder_(systemFolder) {
+        if (geteuid() == 0) {
+            const passwd* nobody = getpwnam("nobody");
+            switched_ = nobody != nullptr && seteuid(nobody->pw_uid) == 0;
+        } else {
+            chmod(folder_.c_str(), 0555);
+        }
+    }
+    ~WithoutWriteAccess() {
+        if (switched_) {
+            if (seteuid(0) != 0) {
+                std::abort(); // every later test would run as nobody
+            }
+        } else {
+            chmod(folder_.c_str(), 0700);
+        }
+    }
+    WithoutWriteAccess(const WithoutWriteAccess&) = delete;
+    WithoutWriteAccess& operator=(const WithoutWriteAccess&) = delete;
+
+private:
+    std::string folder_;
+    bool switched_ = false;
 };
 
 } // namespace
@@ -203,6 +255,51 @@ private slots:
         form_->show();
         Press();
         QCOMPARE(reentering.requests, 2);
+    }
+
+    // The window's own installer through QProcess, with a stand-in pkexec that
+    // answers after half a second: meanwhile the window keeps handling its
+    // events and repainting, and a click on Create starts nothing.
+    void helperRouteKeepsTheWindowPaintingAndIgnoresCreate() {
+        QTemporaryDir standIn;
+        QVERIFY(standIn.isValid());
+        chmod(standIn.path().toUtf8().constData(), 0755);
+        const std::string dir = standIn.path().toStdString();
+        WriteFile(dir + "/pkexec", "#!/bin/sh\necho run >>'" + dir +
+                                       "/runs'\ncat >/dev/null\nsleep 0.5\n"
+                                       "printf 'tarnwick-system-dsn-answer 1\\nresult 1\\nend\\n'\n");
+        WriteFile(dir + "/helper", "");
+        chmod((dir + "/pkexec").c_str(), 0755);
+        chmod((dir + "/helper").c_str(), 0755);
+
+        form_ = std::make_unique<RecordingForm>();
+        form_->SetToolkit(toolkit_);
+        form_->SetElevationSettings({dir + "/helper", dir + "/pkexec", std::chrono::seconds(20), nullptr});
+        ShowAsMainWindow(*form_);
+        Fill(*form_, "dates.mdb", "ThroughPkexec", QString::fromStdString(FixtureDirectory()));
+
+        PaintCounter counter;
+        form_->Memo1->viewport()->installEventFilter(&counter);
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, [&] {
+            ++ticks;
+            form_->Memo1->viewport()->update();
+            if (ticks == 3) {
+                Press();
+            }
+        });
+        ticker.start(30);
+        {
+            const WithoutWriteAccess regularUser(sandbox_.Dir());
+            Press();
+        }
+        ticker.stop();
+
+        QCOMPARE(form_->loggedLines, SuccessLines("dates.mdb", "ThroughPkexec"));
+        QCOMPARE(ReadFile(dir + "/runs"), std::string("run\n"));
+        QVERIFY2(ticks >= 5, "the window's events were not handled during the wait");
+        QVERIFY2(counter.paints >= 1, "the log did not repaint during the wait");
     }
 
     void refusalWithoutRecords_data() {
