@@ -29,9 +29,42 @@ bool IsControlChange(Qt::FocusReason reason) {
     return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
 }
 
+// Drops the user's input instead of handling it.
+class InputDiscarder final : public QObject {
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
 // While pkexec waits for the authentication dialog, the window repaints but
-// takes no input, as under the program's other modal dialogs.
-void KeepPaintingWithoutInput() { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); }
+// takes no input, as under the program's other modal dialogs. The input is
+// discarded, not held back: Qt delivers input it was told to exclude at the
+// next full pass of the event loop, so a click on Create meanwhile would
+// start a second request as soon as this one had ended.
+void KeepPaintingWithoutInput() {
+    static InputDiscarder discarder;
+    QCoreApplication::instance()->installEventFilter(&discarder);
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::instance()->removeEventFilter(&discarder);
+}
 
 } // namespace
 

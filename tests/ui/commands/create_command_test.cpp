@@ -11,8 +11,11 @@
 #include <QEvent>
 #include <QEventLoop>
 #include <QLineEdit>
+#include <QGuiApplication>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -300,6 +303,53 @@ private slots:
         QCOMPARE(ReadFile(dir + "/runs"), std::string("run\n"));
         QVERIFY2(ticks >= 5, "the window's events were not handled during the wait");
         QVERIFY2(counter.paints >= 1, "the log did not repaint during the wait");
+    }
+
+    // Input that reaches the window through the window system while pkexec
+    // waits for the authentication dialog is dropped. Held back instead, a
+    // click on Create would start a second request once the first had ended.
+    // Needs a real X server (see under_x.py) and xdotool to click through it.
+    void clickDuringAuthenticationIsDiscarded() {
+        if (QGuiApplication::platformName() != "xcb" || QStandardPaths::findExecutable("xdotool").isEmpty()) {
+            QSKIP("needs the xcb platform and xdotool");
+        }
+        QTemporaryDir standIn;
+        QVERIFY(standIn.isValid());
+        chmod(standIn.path().toUtf8().constData(), 0755);
+        const std::string dir = standIn.path().toStdString();
+        WriteFile(dir + "/pkexec", "#!/bin/sh\necho run >>'" + dir +
+                                       "/runs'\ncat >/dev/null\nsleep 1\n"
+                                       "printf 'tarnwick-system-dsn-answer 1\\nresult 1\\nend\\n'\n");
+        WriteFile(dir + "/helper", "");
+        chmod((dir + "/pkexec").c_str(), 0755);
+        chmod((dir + "/helper").c_str(), 0755);
+
+        form_ = std::make_unique<RecordingForm>();
+        form_->SetToolkit(toolkit_);
+        form_->SetElevationSettings({dir + "/helper", dir + "/pkexec", std::chrono::seconds(20), nullptr});
+        ShowAsMainWindow(*form_);
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        Fill(*form_, "dates.mdb", "ThroughPkexec", QString::fromStdString(FixtureDirectory()));
+        const QPoint create = form_->BitBtn2->mapToGlobal(form_->BitBtn2->rect().center());
+
+        bool clicked = false;
+        QTimer clicker;
+        clicker.setSingleShot(true);
+        connect(&clicker, &QTimer::timeout, [&] {
+            clicked = QProcess::execute("xdotool", {"mousemove", QString::number(create.x()),
+                                                    QString::number(create.y()), "click", "1"}) == 0;
+        });
+        clicker.start(300);
+        {
+            const WithoutWriteAccess regularUser(sandbox_.Dir());
+            Press();
+            // Whatever input came meanwhile is delivered now, if it was kept.
+            QTest::qWait(500);
+        }
+
+        QVERIFY2(clicked, "xdotool could not click");
+        QCOMPARE(ReadFile(dir + "/runs"), std::string("run\n"));
+        QCOMPARE(form_->loggedLines, SuccessLines("dates.mdb", "ThroughPkexec"));
     }
 
     void refusalWithoutRecords_data() {
