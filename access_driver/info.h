@@ -12,7 +12,9 @@ namespace access_driver {
 
 // An SQLGetInfo answer: a string, a 16-bit or a 32-bit value, or "ask
 // mdbtools" for the few it answers truthfully itself (its name and version).
-struct AskMdbtools {};
+struct AskMdbtools {
+  bool operator==(const AskMdbtools&) const = default;
+};
 using InfoValue = std::variant<std::string, SQLUSMALLINT, SQLUINTEGER, AskMdbtools>;
 
 // What this data source is (read-only, one file, no catalogs or schemas, no

@@ -319,7 +319,8 @@ Literal DateTimeLiteral(const Value& value) {
     d.month = 12;
     d.day = 30;
   }
-  return "strptime('" + FormatDateTime(d) + "','%Y-%m-%d %H:%M:%S')";
+  // Blanks inside too: mdbtools' lexer reads strptime(' or ') as one path token.
+  return "strptime( '" + FormatDateTime(d) + "' , '%Y-%m-%d %H:%M:%S' )";
 }
 
 }  // namespace

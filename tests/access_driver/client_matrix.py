@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""The client matrix: real ODBC clients from Debian's packages query data
+sources that the installer made for the Access driver, one table row per
+client and case.
+
+Usage: client_matrix.py BUILD_DIR FIXTURES_DIR [CLIENT ...]
+"""
+import ctypes
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOP = os.path.dirname(os.path.dirname(HERE))
+HOSTILE = "x' OR 'a'='a"
+
+# Each client prints the rows of SQL on DSN (with PARAM bound to its one
+# marker when given) tab-separated, NULL as NULL, "ERROR: ..." on failure;
+# the SQL "TABLES" asks for the table list.
+PYODBC = r'''
+import sys, pyodbc
+dsn, sql, param = sys.argv[1], sys.argv[2], sys.argv[3:]
+try:
+    cur = pyodbc.connect("DSN=" + dsn).cursor()
+    rows = [(t.table_name,) for t in cur.tables(tableType="TABLE")] if sql == "TABLES" else cur.execute(sql, *param).fetchall()
+    for row in rows:
+        print("\t".join("NULL" if v is None else str(v) for v in row))
+except pyodbc.Error as e:
+    print("ERROR:", e)
+'''
+PHP = r'''<?php
+[$dsn, $sql] = [$argv[1], $argv[2]];
+$c = odbc_connect($dsn, "", "");
+if ($sql === "TABLES") { $r = odbc_tables($c, null, null, null, "TABLE"); }
+else { $r = odbc_prepare($c, $sql); if ($r && !@odbc_execute($r, array_slice($argv, 3))) $r = false; }
+if (!$r) { echo "ERROR: ", odbc_errormsg($c), "\n"; exit; }
+while ($row = odbc_fetch_array($r)) {
+  if ($sql === "TABLES") $row = [$row["TABLE_NAME"]];
+  echo implode("\t", array_map(fn($v) => $v === null ? "NULL" : $v, array_values($row))), "\n";
+}
+'''
+PERL = r'''
+use DBI;
+my ($dsn, $sql, @param) = @ARGV;
+my $d = DBI->connect("dbi:ODBC:$dsn", "", "", {RaiseError => 1, PrintError => 0, LongReadLen => 65536});
+my $rows = eval {
+  $sql eq "TABLES" ? [map { [$_->[2]] } @{$d->table_info(undef, undef, undef, "TABLE")->fetchall_arrayref}]
+                   : $d->selectall_arrayref($sql, undef, @param) };
+if (!$rows) { print "ERROR: $@"; exit; }
+binmode STDOUT; print join("\t", map { defined $_ ? $_ : "NULL" } @$_), "\n" for @$rows;
+'''
+
+
+def isql(dsn, sql, param):
+    if param or sql == "TABLES":
+        return None  # isql binds no parameters and lists no tables on its own.
+    # isql shows NULL as an empty field.
+    return ["sh", "-c", 'printf "%s\\n" "$1" | isql -b -x0x09 "$0" | grep -v "^SQLRowCount" | sed "s/\t\t/\tNULL\t/g; s/\t\t/\tNULL\t/g; s/\t$/\tNULL/; s/^\t/NULL\t/"', dsn, sql]
+
+
+CLIENTS = {
+    "pyodbc": lambda d, s, p: ["/usr/bin/python3", "-c", PYODBC, d, s] + p,
+    "php": lambda d, s, p: ["php", "-r", PHP.replace("<?php", ""), "--", d, s] + p,
+    "perl": lambda d, s, p: ["perl", "-e", PERL, d, s] + p,
+    "isql": isql,
+    "base": lambda d, s, p: ["/usr/bin/python3", os.path.join(HERE, "base_client.py"), BASE_PROFILE, d, s] + p,
+}
+BASE_PROFILE = ""
+
+# case, data source, SQL, parameters, check of the printed rows
+CASES = [
+    ("count", "jet3", "select count(*) from Table1", [], lambda rows: rows == ["2"]),
+    ("row with NULLs", "nulls",
+     "select PROJ_PROP_CATEGORY, PROJ_INFO_STATUS_DATE, PROJ_TYPE, PROJ_CHECKEDOUT, PROJ_CHECKEDOUTDATE from MSP_PROJECTS",
+     [], lambda rows: rows == ["\t".join(["NULL"] * 5)]),
+    # mdbtools lists its system tables as tables too; Base hides them itself.
+    ("table list", "jet3", "TABLES", [],
+     lambda rows: sorted(r for r in rows if not r.startswith("MSys")) == ["Table1", "Table2", "Table3", "Table4"]),
+    ("date", "jet3", "select G from Table1 where A = 'a'", [], lambda rows: len(rows) == 1 and rows[0].startswith("1981-12-12 00:00:00")),
+    ("parameter", "jet3", "select A, G from Table1 where A = ?", ["abcdefg"],
+     lambda rows: len(rows) == 1 and rows[0].startswith("abcdefg\t1974-09-21")),
+    ("hostile parameter", "jet3", "select A from Table1 where A = ?", [HOSTILE],
+     lambda rows: all(r.startswith("ERROR:") and "single quote" in r for r in rows) and len(rows) <= 1),
+    # Base opens a table by name; the others read it with SELECT *.
+    ("open table", "unicode", "TABLE Table", [], lambda rows: "2\tääkkösiä" in rows and "3\tМир" in rows),
+    ("non-ASCII text", "unicode", 'select * from "Table" where ID = 3', [], lambda rows: rows == ["3\tМир"]),
+]
+
+
+def make_data_sources(build, fixtures, sandbox):
+    subprocess.run([os.path.join(TOP, "scripts", "make-sandbox.sh"), build, sandbox], check=True)
+    os.environ["ODBCSYSINI"] = sandbox
+    os.environ["ODBCSEARCH"] = "ODBC_SYSTEM_DSN"
+    installer = ctypes.CDLL("libodbcinst.so.2")
+    for dsn, path in [("jet3", "jackcess/testV1997.mdb"), ("nulls", "jackcess/test2V2003.mdb"),
+                      ("unicode", "jackcess/testUnicodeCompV2003.mdb")]:
+        folder, name = os.path.split(os.path.join(fixtures, path))
+        # The attribute list as the program builds it, its semicolons turned
+        # into the NULs between the pairs.
+        attributes = ("DSN=%s;FIL=MS Access;JetIniPath=odbcddp.ini;DBQ=%s;DefaultDir=%s/;Description=;UID=;PWD=;;"
+                      % (dsn, name, folder)).replace(";", "\0").encode()
+        if not installer.SQLConfigDataSource(None, 4, b"Microsoft Access Driver (*.mdb)", attributes):
+            sys.exit("the installer refused the data source " + dsn)
+
+
+def main():
+    global BASE_PROFILE
+    build, fixtures = sys.argv[1:3]
+    wanted = sys.argv[3:] or list(CLIENTS)
+    sandbox = tempfile.mkdtemp(prefix="tarnwick-clients-")
+    BASE_PROFILE = os.path.join(sandbox, "base-profile")
+    failures = 0
+    try:
+        make_data_sources(build, fixtures, sandbox)
+        for client in wanted:
+            if client == "base" and not shutil.which("soffice"):
+                print("SKIP base: soffice is not installed")
+                continue
+            for case, dsn, sql, param, check in CASES:
+                if sql.startswith("TABLE ") and client != "base":
+                    sql = 'select * from "%s"' % sql[6:]
+                command = CLIENTS[client](dsn, sql, param)
+                if command is None:
+                    print("n/a  %-7s %s" % (client, case))
+                    continue
+                out = subprocess.run(command, capture_output=True, text=True, errors="replace", timeout=180)
+                rows = [line for line in out.stdout.splitlines() if line]
+                if out.returncode != 0:
+                    rows.append("EXIT %d: %s" % (out.returncode, out.stderr.strip()[-300:]))
+                ok = check(rows)
+                failures += not ok
+                print("%s %-7s %-18s %s" % ("PASS" if ok else "FAIL", client, case, " | ".join(rows)[:150]))
+    finally:
+        shutil.rmtree(sandbox, ignore_errors=True)
+    return 1 if failures else 0
+
+
+sys.exit(main())
