@@ -4,8 +4,15 @@ sources that the installer made for the Access driver, one table row per
 client and case.
 
 Usage: client_matrix.py BUILD_DIR FIXTURES_DIR [CLIENT ...]
+       client_matrix.py --installed PACKAGE_DIR FIXTURES_DIR [CLIENT ...]
+
+The first registers the build tree's driver in a sandbox (ODBCSYSINI). The
+second, as root, installs the package in a private mount namespace whose /etc,
+/usr and /var are overlays that vanish with it, and uses /etc's registration
+as a user of the installed package would.
 """
 import ctypes
+import glob
 import os
 import shutil
 import subprocess
@@ -90,8 +97,9 @@ CASES = [
 
 
 def make_data_sources(build, fixtures, sandbox):
-    subprocess.run([os.path.join(TOP, "scripts", "make-sandbox.sh"), build, sandbox], check=True)
-    os.environ["ODBCSYSINI"] = sandbox
+    if build is not None:
+        subprocess.run([os.path.join(TOP, "scripts", "make-sandbox.sh"), build, sandbox], check=True)
+        os.environ["ODBCSYSINI"] = sandbox
     os.environ["ODBCSEARCH"] = "ODBC_SYSTEM_DSN"
     installer = ctypes.CDLL("libodbcinst.so.2")
     for dsn, path in [("jet3", "jackcess/testV1997.mdb"), ("nulls", "jackcess/test2V2003.mdb"),
@@ -105,14 +113,44 @@ def make_data_sources(build, fixtures, sandbox):
             sys.exit("the installer refused the data source " + dsn)
 
 
+def install_in_namespace(package, scratch):
+    """Inside the private namespace: overlays, then dpkg installs the package."""
+    for lower in ("/etc", "/usr", "/var"):
+        layer = os.path.join(scratch, lower.strip("/"))
+        os.makedirs(layer + "/upper")
+        os.makedirs(layer + "/work")
+        subprocess.run(["mount", "-t", "overlay", "tarnwick-clients", "-o",
+                        "lowerdir=%s,upperdir=%s/upper,workdir=%s/work" % (lower, layer, layer), lower], check=True)
+    subprocess.run(["dpkg", "-i", package], check=True, stdout=subprocess.DEVNULL)
+    print(subprocess.run(["odbcinst", "-q", "-d", "-n", "Microsoft Access Driver (*.mdb)"],
+                         capture_output=True, text=True, check=True).stdout.strip().replace("\n", "; "))
+
+
 def main():
     global BASE_PROFILE
+    if sys.argv[1] == "--installed":
+        if os.geteuid() != 0:
+            print("SKIP: installing the package in a private mount namespace needs root")
+            return 77
+        if not os.environ.get("TARNWICK_IN_NAMESPACE"):
+            os.environ["TARNWICK_IN_NAMESPACE"] = "1"
+            return subprocess.run(["unshare", "--mount", "--propagation", "private", sys.executable] +
+                                  sys.argv).returncode
     build, fixtures = sys.argv[1:3]
     wanted = sys.argv[3:] or list(CLIENTS)
     sandbox = tempfile.mkdtemp(prefix="tarnwick-clients-")
     BASE_PROFILE = os.path.join(sandbox, "base-profile")
     failures = 0
+    installed = build == "--installed"
     try:
+        if installed:
+            subprocess.run(["mount", "-t", "tmpfs", "tarnwick-clients", sandbox], check=True)
+            packages = glob.glob(os.path.join(sys.argv[2], "*.deb"))
+            if len(packages) != 1:
+                sys.exit("expected one package in %s, found %s" % (sys.argv[2], packages))
+            install_in_namespace(os.path.abspath(packages[0]), os.path.join(sandbox, "layers"))
+            build, fixtures = None, sys.argv[3]
+            wanted = sys.argv[4:] or list(CLIENTS)
         make_data_sources(build, fixtures, sandbox)
         for client in wanted:
             if client == "base" and not shutil.which("soffice"):
@@ -136,6 +174,8 @@ def main():
                 failures += not ok
                 print("%s %-7s %-18s %s" % ("PASS" if ok else "FAIL", client, case, " | ".join(rows)[:150]))
     finally:
+        if installed:
+            subprocess.run(["umount", "--lazy", sandbox])
         shutil.rmtree(sandbox, ignore_errors=True)
     return 1 if failures else 0
 
