@@ -388,6 +388,15 @@ EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALL
 
 EXPORT SQLRETURN SQL_API SQLRowCount(SQLHSTMT stmt, SQLLEN* count) {
   Begin(stmt);
+  // mdbtools counts the rows fetched so far, 0 right after a SELECT, which
+  // clients that trust it (R's RODBC) take for an empty result. Every
+  // statement it runs is a SELECT, whose row count ODBC lets a driver leave
+  // unknown: -1.
+  SQLSMALLINT columns = 0;
+  if (SQL_SUCCEEDED(Mdb().NumResultCols(stmt, &columns)) && columns > 0) {
+    if (count) *count = -1;
+    return SQL_SUCCESS;
+  }
   const PrimedIndicator primed = PrimeIndicator(count);
   const SQLRETURN result = Mdb().RowCount(stmt, count);
   WidenIndicator(primed);
@@ -482,8 +491,10 @@ EXPORT SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQL
       return number == SQL_NONSCROLLABLE ? SQL_SUCCESS : Fail(state, "HYC00", "Cursors cannot scroll");
     case SQL_ATTR_ROW_ARRAY_SIZE:
     case SQL_ROWSET_SIZE:
+      // Clients fall back to one row when told the size was changed.
+      return number == 1 ? SQL_SUCCESS : changed("mdbtools fetches one row at a time; the row array size stays 1");
     case SQL_ATTR_PARAMSET_SIZE:
-      return number == 1 ? SQL_SUCCESS : Fail(state, "HYC00", "mdbtools fetches and binds one row at a time");
+      return number == 1 ? SQL_SUCCESS : Fail(state, "HYC00", "Arrays of parameters are not supported");
     case SQL_ATTR_ROW_BIND_TYPE:
       return number == SQL_BIND_BY_COLUMN ? SQL_SUCCESS : Fail(state, "HYC00", "Only column-wise binding is supported");
     case SQL_ATTR_ROWS_FETCHED_PTR:

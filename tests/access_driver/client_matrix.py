@@ -58,6 +58,23 @@ my $rows = eval {
 if (!$rows) { print "ERROR: $@"; exit; }
 binmode STDOUT; print join("\t", map { defined $_ ? $_ : "NULL" } @$_), "\n" for @$rows;
 '''
+R = r'''
+args <- commandArgs(trailingOnly = TRUE)
+suppressMessages(library(RODBC))
+ch <- odbcConnect(args[1])
+rows <- if (args[2] == "TABLES") sqlTables(ch, tableType = "TABLE")["TABLE_NAME"] else
+  sqlQuery(ch, args[2], as.is = TRUE, errors = TRUE)
+close(ch)
+if (!is.data.frame(rows)) { cat("ERROR:", rows, "\n"); quit() }
+rows[is.na(rows)] <- "NULL"
+if (nrow(rows) > 0) writeLines(do.call(paste, c(rows, sep = "\t")))
+'''
+
+
+def r(dsn, sql, param):
+    if param:
+        return None  # RODBC binds no parameters.
+    return ["Rscript", "-e", R, dsn, sql]
 
 
 def isql(dsn, sql, param):
@@ -72,6 +89,7 @@ CLIENTS = {
     "php": lambda d, s, p: ["php", "-r", PHP.replace("<?php", ""), "--", d, s] + p,
     "perl": lambda d, s, p: ["perl", "-e", PERL, d, s] + p,
     "isql": isql,
+    "r": r,
     "base": lambda d, s, p: ["/usr/bin/python3", os.path.join(HERE, "base_client.py"), BASE_PROFILE, d, s] + p,
 }
 BASE_PROFILE = ""
@@ -155,6 +173,9 @@ def main():
         for client in wanted:
             if client == "base" and not shutil.which("soffice"):
                 print("SKIP base: soffice is not installed")
+                continue
+            if client == "r" and subprocess.run(["Rscript", "-e", "library(RODBC)"], capture_output=True).returncode:
+                print("SKIP r: RODBC is not installed")
                 continue
             if client == "perl" and subprocess.run(["perl", "-MDBD::ODBC", "-e1"], capture_output=True).returncode:
                 print("SKIP perl: DBD::ODBC is not installed (Debian 13 has no libdbd-odbc-perl)")
