@@ -102,7 +102,11 @@ SQLRETURN AllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
     return SQL_ERROR;  // No handle to hang a record on; unixODBC names the driver.
   }
   if (type != SQL_HANDLE_ENV) Begin(input);
-  return mdb.AllocHandle(type, input, output);
+  const SQLRETURN result = mdb.AllocHandle(type, input, output);
+  // mdbtools frees a connection's statements itself on disconnect, so a new
+  // handle may reuse the address of one whose state is still here.
+  if (SQL_SUCCEEDED(result) && output) Forget(*output);
+  return result;
 }
 
 SQLRETURN FreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
