@@ -39,7 +39,9 @@ fi
 suite=$1
 shift
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-shared=$(cd "$top/../shared" 2>/dev/null && pwd) || {
+# -P: where ../shared is a symbolic link, the copy below takes the folder it
+# names, not the link (which would point at itself inside the root).
+shared=$(cd "$top/../shared" 2>/dev/null && pwd -P) || {
     echo "$0: $top/../shared is missing: the tests read their fixtures from there" >&2
     exit 1
 }
