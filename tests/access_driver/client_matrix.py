@@ -11,7 +11,6 @@ second, as root, installs the package in a private mount namespace whose /etc,
 /usr and /var are overlays that vanish with it, and uses /etc's registration
 as a user of the installed package would.
 """
-import ctypes
 import glob
 import os
 import shutil
@@ -118,17 +117,21 @@ def make_data_sources(build, fixtures, sandbox):
     if build is not None:
         subprocess.run([os.path.join(TOP, "scripts", "make-sandbox.sh"), build, sandbox], check=True)
         os.environ["ODBCSYSINI"] = sandbox
-    os.environ["ODBCSEARCH"] = "ODBC_SYSTEM_DSN"
-    installer = ctypes.CDLL("libodbcinst.so.2")
+    # The tests' installer client (tests/driver_setup): SQLConfigDataSource in
+    # a program of this build, which in a sanitized build carries the runtime
+    # the setup library needs.
+    client = os.environ.get("TARNWICK_CONFIG_DSN_CLIENT",
+                            os.path.join(TOP, "build", "tests", "driver_setup", "config_dsn_client"))
     for dsn, path in [("jet3", "jackcess/testV1997.mdb"), ("nulls", "jackcess/test2V2003.mdb"),
                       ("unicode", "jackcess/testUnicodeCompV2003.mdb")]:
         folder, name = os.path.split(os.path.join(fixtures, path))
-        # The attribute list as the program builds it, its semicolons turned
-        # into the NULs between the pairs.
-        attributes = ("DSN=%s;FIL=MS Access;JetIniPath=odbcddp.ini;DBQ=%s;DefaultDir=%s/;Description=;UID=;PWD=;;"
-                      % (dsn, name, folder)).replace(";", "\0").encode()
-        if not installer.SQLConfigDataSource(None, 4, b"Microsoft Access Driver (*.mdb)", attributes):
-            sys.exit("the installer refused the data source " + dsn)
+        # The attribute list as the program builds it.
+        attributes = ["DSN=" + dsn, "FIL=MS Access", "JetIniPath=odbcddp.ini", "DBQ=" + name,
+                      "DefaultDir=" + folder + "/", "Description=", "UID=", "PWD="]
+        made = subprocess.run([client, "add-sys", "Microsoft Access Driver (*.mdb)"] + attributes,
+                              capture_output=True, text=True)
+        if made.returncode != 0:
+            sys.exit("the installer refused the data source %s: %s" % (dsn, made.stdout + made.stderr))
 
 
 def install_in_namespace(package, scratch):
