@@ -3,6 +3,7 @@
 // through the table in mdb_functions.h; the few additions (info answers,
 // column attributes, parameter markers, 32-bit indicators, diagnostics for
 // its own refusals) live in their own files and are only wired in here.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>

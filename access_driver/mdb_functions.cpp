@@ -1,6 +1,5 @@
 #include "mdb_functions.h"
 
-#include <mutex>
 
 #include <dlfcn.h>
 #include <odbcinst.h>
