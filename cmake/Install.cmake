@@ -1,5 +1,5 @@
 # Install rules: the program, its privileged helper and polkit action, the
-# Access driver's setup library and the odbcinst.ini entry that registers the
+# Access driver and its setup library and the odbcinst.ini entry that registers the
 # driver with absolute installed paths.
 # Included at the end of the top-level CMakeLists, once every target exists.
 # The desktop entry, metainfo and icons are installed next to their sources
@@ -20,7 +20,7 @@ if(CMAKE_LIBRARY_ARCHITECTURE)
 else()
   set(TARNWICK_ODBC_MODULE_DIR ${CMAKE_INSTALL_LIBDIR}/odbc)
 endif()
-install(TARGETS tarnwick_mdbsetup LIBRARY DESTINATION ${TARNWICK_ODBC_MODULE_DIR})
+install(TARGETS tarnwick_mdbsetup tarnwick_mdbodbc LIBRARY DESTINATION ${TARNWICK_ODBC_MODULE_DIR})
 
 # The privileged helper and the polkit action that names it. The action's
 # exec.path, the program's compiled-in path and this destination are the same
@@ -33,18 +33,23 @@ install(FILES ${TARNWICK_POLICY} DESTINATION ${CMAKE_INSTALL_DATADIR}/polkit-1/a
 
 # The entry for the installed tree comes from the same template as the build
 # tree's, with the build path of the setup library swapped for its installed
-# one. The installed path is only known at install time: CPack installs under
+# one, and the same for the driver. The installed path is only known at install time: CPack installs under
 # its own prefix (/usr for the Debian package, with DESTDIR set to its staging
 # folder), whatever CMAKE_INSTALL_PREFIX was when the tree was configured.
 set(_entry_template ${PROJECT_SOURCE_DIR}/driver_setup/odbcinst-entry.ini.in)
-set(_setup_genex "$<TARGET_FILE:tarnwick_mdbsetup>")
 file(READ ${_entry_template} _entry)
-string(FIND "${_entry}" "${_setup_genex}" _at)
-if(_at EQUAL -1)
-  message(FATAL_ERROR "${_entry_template} no longer names the setup library as ${_setup_genex}; "
-                      "update cmake/Install.cmake to match")
-endif()
-string(REPLACE "${_setup_genex}" "@TARNWICK_INSTALLED_SETUP@" _entry "${_entry}")
+foreach(_library SETUP:tarnwick_mdbsetup DRIVER:tarnwick_mdbodbc)
+  string(REPLACE ":" ";" _library "${_library}")
+  list(GET _library 0 _key)
+  list(GET _library 1 _target)
+  set(_genex "$<TARGET_FILE:${_target}>")
+  string(FIND "${_entry}" "${_genex}" _at)
+  if(_at EQUAL -1)
+    message(FATAL_ERROR "${_entry_template} no longer names ${_target} as ${_genex}; "
+                        "update cmake/Install.cmake to match")
+  endif()
+  string(REPLACE "${_genex}" "@TARNWICK_INSTALLED_${_key}@" _entry "${_entry}")
+endforeach()
 set(TARNWICK_INSTALLED_ENTRY_TEMPLATE ${CMAKE_BINARY_DIR}/install/odbcinst-entry.ini.in)
 file(WRITE ${TARNWICK_INSTALLED_ENTRY_TEMPLATE} "${_entry}")
 
@@ -61,13 +66,15 @@ endif()
 install(CODE "
   set(TARNWICK_MDB_DRIVER \"${TARNWICK_MDB_DRIVER}\")
   set(TARNWICK_INSTALLED_SETUP \"${_module_dir}/$<TARGET_FILE_NAME:tarnwick_mdbsetup>\")
+  set(TARNWICK_INSTALLED_DRIVER \"${_module_dir}/$<TARGET_FILE_NAME:tarnwick_mdbodbc>\")
   configure_file(\"${TARNWICK_INSTALLED_ENTRY_TEMPLATE}\" \"${TARNWICK_INSTALLED_ENTRY}\" @ONLY)
 ")
 install(FILES ${TARNWICK_INSTALLED_ENTRY} DESTINATION ${TARNWICK_ENTRY_DIR})
 
 # A stripped install (the Debian package's) also drops the .comment and .note
 # sections that plain strip keeps, as Debian's own packaging does.
-set(_stripped_files "${TARNWICK_SYSTEM_DSN_HELPER}" "${TARNWICK_ODBC_MODULE_DIR}/$<TARGET_FILE_NAME:tarnwick_mdbsetup>")
+set(_stripped_files "${TARNWICK_SYSTEM_DSN_HELPER}" "${TARNWICK_ODBC_MODULE_DIR}/$<TARGET_FILE_NAME:tarnwick_mdbsetup>"
+                    "${TARNWICK_ODBC_MODULE_DIR}/$<TARGET_FILE_NAME:tarnwick_mdbodbc>")
 if(TARGET tarnwick)
   list(APPEND _stripped_files "${CMAKE_INSTALL_BINDIR}/tarnwick")
 endif()

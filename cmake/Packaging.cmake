@@ -14,9 +14,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "\"Microsoft Access Driver (*.mdb)\" through unixODBC's installer, and shows\n"
     "the installer's error records.\n"
     "\n"
-    "The package registers that driver in odbcinst.ini, with mdbtools' ODBC\n"
-    "driver reading the files and Tarnwick's own setup library storing the data\n"
-    "sources.")
+    "The package registers that driver in odbcinst.ini: Tarnwick's own ODBC\n"
+    "driver in front of mdbtools' driver, which reads the files, and Tarnwick's\n"
+    "own setup library storing the data sources.")
 
 # Staged with DESTDIR so that install-time paths (the odbcinst.ini entry) see
 # the real prefix, not CPack's staging folder. The package is a /usr package

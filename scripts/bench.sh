@@ -4,7 +4,8 @@
 # window with the same controls, adding data sources against unixODBC's
 # odbcinst, growth with a large odbc.ini, and the helper route's call times.
 # Options are passed on to the benchmark (--start-up-runs N, --create-count N,
-# --growth-runs N, --route-calls N). BUILD_DIR picks the build folder (default:
+# --growth-runs N, --route-calls N, --read-rounds N), and a whole table read
+# through the Access driver against mdbtools' driver directly. BUILD_DIR picks the build folder (default:
 # build).
 set -euo pipefail
 

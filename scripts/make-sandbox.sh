@@ -2,8 +2,8 @@
 # Usage: make-sandbox.sh BUILD_DIR SANDBOX_DIR
 #
 # Makes SANDBOX_DIR an ODBC system directory for ODBCSYSINI: an odbcinst.ini that
-# registers "Microsoft Access Driver (*.mdb)" with the setup library built in
-# BUILD_DIR, and an odbc.ini. The odbcinst.ini is written anew each time, so
+# registers "Microsoft Access Driver (*.mdb)" with the driver and the setup
+# library built in BUILD_DIR, and an odbc.ini. The odbcinst.ini is written anew each time, so
 # its absolute paths follow the build; an existing odbc.ini, with the data
 # sources created in the sandbox so far, is kept.
 set -euo pipefail
@@ -20,11 +20,13 @@ if [ ! -f "$entry" ]; then
     echo "$entry is missing: configure and build first (cmake -S . -B $build && cmake --build $build)" >&2
     exit 1
 fi
-setup=$(sed -n 's/^Setup=//p' "$entry")
-if [ ! -f "$setup" ]; then
-    echo "The setup library $setup is not built yet: run cmake --build $build" >&2
-    exit 1
-fi
+for key in Driver Setup; do
+    library=$(sed -n "s/^$key=//p" "$entry")
+    if [ ! -f "$library" ]; then
+        echo "The library $library ($key=) is not built yet: run cmake --build $build" >&2
+        exit 1
+    fi
+done
 
 mkdir -p "$sandbox"
 # Written beside and renamed into place, so that a reader never sees half a file.

@@ -14,7 +14,7 @@ cd "$top"
 # Tests off: the run packages have no GoogleTest. The test command turns them
 # on again in the same folder and rebuilds only what changed.
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWICK_UI=ON -DBUILD_TESTING=OFF >/dev/null
-cmake --build build -j"$(nproc)" --target tarnwick tarnwick_mdbsetup
+cmake --build build -j"$(nproc)" --target tarnwick tarnwick_mdbsetup tarnwick_mdbodbc
 
 if [ "$(id -u)" -eq 0 ]; then
     "$top/scripts/register-driver.sh" "$top/build"

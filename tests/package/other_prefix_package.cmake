@@ -20,7 +20,7 @@ endfunction()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${tree} -DCMAKE_BUILD_TYPE=RelWithDebInfo
     -DCMAKE_INSTALL_PREFIX=/opt/tarnwick -DTARNWICK_UI=OFF -DBUILD_TESTING=OFF
     -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON)
-run(${CMAKE_COMMAND} --build ${tree} --target tarnwick_mdbsetup tarnwick_system_dsn tarnwick_package_docs)
+run(${CMAKE_COMMAND} --build ${tree} --target tarnwick_mdbsetup tarnwick_mdbodbc tarnwick_system_dsn tarnwick_package_docs)
 run(${CPACK_COMMAND} --config ${tree}/CPackConfig.cmake -G DEB -B ${WORK_DIR}/deb)
 file(GLOB package ${WORK_DIR}/deb/*.deb)
 

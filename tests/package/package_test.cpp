@@ -152,6 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ExpectedFile{"Program", R"(\./usr/bin/tarnwick)", true},
                       ExpectedFile{"SetupLibrary", R"(\./usr/lib/)" TARNWICK_MULTIARCH R"(/odbc/libtarnwick-mdbsetup\.so)",
                                    false},
+                      ExpectedFile{"Driver", R"(\./usr/lib/)" TARNWICK_MULTIARCH R"(/odbc/libtarnwick-mdbodbc\.so)",
+                                   false},
                       ExpectedFile{"DriverEntry", R"(\./usr/share/tarnwick/odbcinst-entry\.ini)", false},
                       ExpectedFile{"DesktopEntry", R"(\./usr/share/applications/[^/]+\.desktop)", true},
                       ExpectedFile{"Metainfo", R"(\./usr/share/metainfo/[^/]+\.metainfo\.xml)", true},
@@ -219,7 +221,9 @@ TEST_F(UnpackedPackage, ControlFieldsNameTheRuntimeDependencies) {
 // path, must both name the library there.
 TEST_F(UnpackedPackage, DriverEntryNamesInstalledLibrariesByAbsolutePath) {
     const auto entry = InstalledEntry();
-    EXPECT_EQ(entry.at("Driver"), TARNWICK_MDB_DRIVER);
+    const std::string driver = entry.at("Driver");
+    EXPECT_EQ(driver, "/usr/lib/" TARNWICK_MULTIARCH "/odbc/libtarnwick-mdbodbc.so");
+    EXPECT_TRUE(fs::is_regular_file(Root() + driver)) << driver << " is not in the package";
     const std::string setup = entry.at("Setup");
     EXPECT_EQ(setup, "/usr/lib/" TARNWICK_MULTIARCH "/odbc/libtarnwick-mdbsetup.so");
     EXPECT_TRUE(fs::is_regular_file(Root() + setup)) << setup << " is not in the package";
@@ -415,6 +419,21 @@ TEST_F(MaintainerScripts, ConfigureReplacesAStaleRegistrationOfTheSameName) {
     ExpectOthersUntouched();
 }
 
+// Tarnwick 1.0 registered mdbtools' driver itself as Driver=; configuring the
+// new version points the same entry at the driver in front of it.
+TEST_F(MaintainerScripts, ConfigureUpdatesAnEarlierRegistrationOfOurs) {
+    WriteFile(sandbox_->OdbcinstIniPath(), std::string(kOtherDrivers) + "\n[" + kDriverName + "]\nDriver=" +
+                                               TARNWICK_MDB_DRIVER + "\nSetup=" + InstalledEntry().at("Setup") +
+                                               "\nUsageCount=1\n");
+    RunScript("postinst", "configure");
+    ASSERT_TRUE(Registered());
+    EXPECT_EQ(Registered()->at("Driver"), InstalledEntry().at("Driver"));
+    EXPECT_EQ(Registered()->at("UsageCount"), "1");
+    ExpectOthersUntouched();
+    RunScript("prerm", "remove");
+    EXPECT_FALSE(Registered());
+}
+
 TEST_F(MaintainerScripts, RemovalLeavesAnEntryPointedAtAnotherSetupLibrary) {
     const std::string foreign = std::string(kOtherDrivers) + "\n[" + kDriverName +
                                 "]\nDriver=/opt/vendor/libaccess.so\nSetup=/opt/vendor/setup.so\n";
@@ -463,11 +482,12 @@ TEST_F(MaintainerScripts, PurgeAfterRemoveSucceedsWithNothingLeftToDo) {
 }
 
 // The packaged setup library, loaded by the real installer through an entry
-// that points into the unpacked package, stores a data source that isql opens.
+// that points into the unpacked package, stores a data source that isql opens
+// through the packaged driver.
 TEST_F(UnpackedPackage, PackagedSetupLibraryCreatesAWorkingDataSource) {
     OdbcSandbox sandbox(OdbcSandbox::Driver::NotRegistered);
     const auto entry = InstalledEntry();
-    WriteFile(sandbox.OdbcinstIniPath(), std::string("[") + kDriverName + "]\nDriver=" + entry.at("Driver") +
+    WriteFile(sandbox.OdbcinstIniPath(), std::string("[") + kDriverName + "]\nDriver=" + Root() + entry.at("Driver") +
                                              "\nSetup=" + Root() + entry.at("Setup") + "\n");
     sandbox.Export();
 

@@ -1,0 +1,51 @@
+#include "mdb_functions.h"
+
+
+#include <dlfcn.h>
+#include <odbcinst.h>
+
+namespace access_driver {
+namespace {
+
+std::string ConfiguredLibrary() {
+  char path[4096] = "";
+  // Our own section: an administrator may point the driver at another
+  // mdbtools build without rebuilding Tarnwick.
+  SQLGetPrivateProfileString("Microsoft Access Driver (*.mdb)", "MdbtoolsDriver", "", path, sizeof path,
+                             "ODBCINST.INI");
+  return path[0] != '\0' ? std::string(path) : std::string(TARNWICK_MDB_DRIVER);
+}
+
+MdbFunctions Load() {
+  MdbFunctions f;
+  const std::string library = ConfiguredLibrary();
+  // RTLD_LOCAL keeps mdbtools' SQL* symbols out of the global scope, where
+  // they would clash with ours.
+  void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* why = dlerror();
+    f.load_error = "Cannot load mdbtools' ODBC driver " + library + ": " + (why ? why : "unknown error");
+    return f;
+  }
+#define TARNWICK_MDB_FUNCTION(name) \
+  f.name = reinterpret_cast<decltype(f.name)>(dlsym(handle, "SQL" #name));
+#include "mdb_function_list.h"
+#undef TARNWICK_MDB_FUNCTION
+  f.GetDiagRec = reinterpret_cast<decltype(f.GetDiagRec)>(dlsym(handle, "SQLGetDiagRec"));
+  f.ColAttributes = reinterpret_cast<decltype(f.ColAttributes)>(dlsym(handle, "SQLColAttributes"));
+  if (!f.AllocHandle || !f.FreeHandle || !f.Connect || !f.ExecDirect || !f.Fetch || !f.GetData || !f.Error) {
+    f.load_error = library + " does not look like mdbtools' ODBC driver: its basic calls are missing";
+    return f;
+  }
+  f.loaded = true;
+  return f;
+}
+
+}  // namespace
+
+const MdbFunctions& Mdb() {
+  static const MdbFunctions functions = Load();
+  return functions;
+}
+
+}  // namespace access_driver
