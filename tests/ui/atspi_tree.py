@@ -18,6 +18,8 @@ import time
 
 import pyatspi
 
+from x_server import start_x_server
+
 # Roles by their numbers: the names AT-SPI gives them differ between releases
 # ("push button" became "button").
 EXPECTED = {
@@ -50,21 +52,6 @@ def walk(accessible):
     for child in accessible:
         if child is not None:
             yield from walk(child)
-
-
-def start_x_server():
-    read_end, write_end = os.pipe()
-    server = subprocess.Popen(
-        ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "640x480x24"],
-        pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as answer:
-        number = answer.readline().strip()
-    if not number:
-        server.kill()
-        server.wait()
-        raise RuntimeError("Xvfb did not start")
-    return server, ":" + number
 
 
 def main():

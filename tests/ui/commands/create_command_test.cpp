@@ -125,6 +125,26 @@ class CreateCommandTest : public QObject {
 
     void Press() { QTest::mouseClick(form_->BitBtn2, Qt::LeftButton); }
 
+    // A new window whose installer runs a stand-in pkexec (in `standIn`) that
+    // notes each run in "runs", answers "created" after `seconds`, and is
+    // filled for a System DSN; returns the stand-in's folder.
+    std::string ShowWithStandInPkexec(const QTemporaryDir& standIn, const std::string& seconds) {
+        chmod(standIn.path().toUtf8().constData(), 0755);
+        const std::string dir = standIn.path().toStdString();
+        WriteFile(dir + "/pkexec", "#!/bin/sh\necho run >>'" + dir + "/runs'\ncat >/dev/null\nsleep " + seconds +
+                                       "\nprintf 'tarnwick-system-dsn-answer 1\\nresult 1\\nend\\n'\n");
+        WriteFile(dir + "/helper", "");
+        chmod((dir + "/pkexec").c_str(), 0755);
+        chmod((dir + "/helper").c_str(), 0755);
+
+        form_ = std::make_unique<RecordingForm>();
+        form_->SetToolkit(toolkit_);
+        form_->SetElevationSettings({dir + "/helper", dir + "/pkexec", std::chrono::seconds(20), nullptr});
+        ShowAsMainWindow(*form_);
+        Fill(*form_, "dates.mdb", "ThroughPkexec", QString::fromStdString(FixtureDirectory()));
+        return dir;
+    }
+
 private slots:
     void initTestCase() { sandbox_.Export(); }
 
@@ -266,20 +286,7 @@ private slots:
     void helperRouteKeepsTheWindowPaintingAndIgnoresCreate() {
         QTemporaryDir standIn;
         QVERIFY(standIn.isValid());
-        chmod(standIn.path().toUtf8().constData(), 0755);
-        const std::string dir = standIn.path().toStdString();
-        WriteFile(dir + "/pkexec", "#!/bin/sh\necho run >>'" + dir +
-                                       "/runs'\ncat >/dev/null\nsleep 0.5\n"
-                                       "printf 'tarnwick-system-dsn-answer 1\\nresult 1\\nend\\n'\n");
-        WriteFile(dir + "/helper", "");
-        chmod((dir + "/pkexec").c_str(), 0755);
-        chmod((dir + "/helper").c_str(), 0755);
-
-        form_ = std::make_unique<RecordingForm>();
-        form_->SetToolkit(toolkit_);
-        form_->SetElevationSettings({dir + "/helper", dir + "/pkexec", std::chrono::seconds(20), nullptr});
-        ShowAsMainWindow(*form_);
-        Fill(*form_, "dates.mdb", "ThroughPkexec", QString::fromStdString(FixtureDirectory()));
+        const std::string dir = ShowWithStandInPkexec(standIn, "0.5");
 
         PaintCounter counter;
         form_->Memo1->viewport()->installEventFilter(&counter);
@@ -315,21 +322,8 @@ private slots:
         }
         QTemporaryDir standIn;
         QVERIFY(standIn.isValid());
-        chmod(standIn.path().toUtf8().constData(), 0755);
-        const std::string dir = standIn.path().toStdString();
-        WriteFile(dir + "/pkexec", "#!/bin/sh\necho run >>'" + dir +
-                                       "/runs'\ncat >/dev/null\nsleep 1\n"
-                                       "printf 'tarnwick-system-dsn-answer 1\\nresult 1\\nend\\n'\n");
-        WriteFile(dir + "/helper", "");
-        chmod((dir + "/pkexec").c_str(), 0755);
-        chmod((dir + "/helper").c_str(), 0755);
-
-        form_ = std::make_unique<RecordingForm>();
-        form_->SetToolkit(toolkit_);
-        form_->SetElevationSettings({dir + "/helper", dir + "/pkexec", std::chrono::seconds(20), nullptr});
-        ShowAsMainWindow(*form_);
+        const std::string dir = ShowWithStandInPkexec(standIn, "1");
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        Fill(*form_, "dates.mdb", "ThroughPkexec", QString::fromStdString(FixtureDirectory()));
         const QPoint create = form_->BitBtn2->mapToGlobal(form_->BitBtn2->rect().center());
 
         bool clicked = false;
