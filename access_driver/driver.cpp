@@ -99,8 +99,14 @@ SQLRETURN RunWithParameters(SQLHSTMT statement, HandleState& state, const std::s
 SQLRETURN AllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
   const MdbFunctions& mdb = Mdb();
   if (!mdb.loaded) {
-    if (type != SQL_HANDLE_ENV) return Fail(Begin(input), "IM003", mdb.load_error);
-    return SQL_ERROR;  // No handle to hang a record on; unixODBC names the driver.
+    // The environment and the connection are handles of our own, so that the
+    // connection attempt can say why there is nothing to connect to: a failed
+    // environment would leave unixODBC nowhere to read a record from.
+    if (type == SQL_HANDLE_STMT) return Fail(Begin(input), "IM003", mdb.load_error);
+    if (output == nullptr) return SQL_ERROR;
+    *output = new char;
+    Forget(*output);
+    return SQL_SUCCESS;
   }
   if (type != SQL_HANDLE_ENV) Begin(input);
   const SQLRETURN result = mdb.AllocHandle(type, input, output);
@@ -111,6 +117,11 @@ SQLRETURN AllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
 }
 
 SQLRETURN FreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
+  if (!Mdb().loaded) {
+    Forget(handle);
+    delete static_cast<char*>(handle);
+    return SQL_SUCCESS;
+  }
   const SQLRETURN result = Mdb().FreeHandle(type, handle);
   if (SQL_SUCCEEDED(result)) Forget(handle);
   return result;
@@ -173,6 +184,7 @@ EXPORT SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOI
 EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsn_length, SQLCHAR* user,
                                    SQLSMALLINT user_length, SQLCHAR* password, SQLSMALLINT password_length) {
   HandleState& state = Begin(dbc);
+  if (!Mdb().loaded) return Fail(state, "IM003", Mdb().load_error);
   state.data_source = Text(dsn, dsn_length);
   return Mdb().Connect(dbc, dsn, dsn_length, user, user_length, password, password_length);
 }
@@ -181,6 +193,7 @@ EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND window, SQLCHAR* 
                                          SQLCHAR* out, SQLSMALLINT out_max, SQLSMALLINT* out_length,
                                          SQLUSMALLINT completion) {
   HandleState& state = Begin(dbc);
+  if (!Mdb().loaded) return Fail(state, "IM003", Mdb().load_error);
   // The data source's name, for SQL_DATA_SOURCE_NAME: the DSN= pair, if any.
   const std::string text = Text(in, in_length);
   for (std::size_t at = 0; at < text.size();) {

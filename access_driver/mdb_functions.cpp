@@ -7,6 +7,31 @@
 namespace access_driver {
 namespace {
 
+// What every entry point does when mdbtools' driver could not be loaded: fail
+// without touching anything (the driver's own code has answered by then).
+template <typename Function>
+struct Unavailable;
+template <typename... Arguments>
+struct Unavailable<SQLRETURN(SQL_API*)(Arguments...)> {
+  static SQLRETURN SQL_API Call(Arguments...) { return SQL_ERROR; }
+};
+
+template <typename Function>
+void MakeUnavailable(Function& function) {
+  function = &Unavailable<Function>::Call;
+}
+
+MdbFunctions Unloaded(std::string why) {
+  MdbFunctions f;
+#define TARNWICK_MDB_FUNCTION(name) MakeUnavailable(f.name);
+#include "mdb_function_list.h"
+#undef TARNWICK_MDB_FUNCTION
+  MakeUnavailable(f.GetDiagRec);
+  MakeUnavailable(f.ColAttributes);
+  f.load_error = std::move(why);
+  return f;
+}
+
 std::string ConfiguredLibrary() {
   char path[4096] = "";
   // Our own section: an administrator may point the driver at another
@@ -24,8 +49,7 @@ MdbFunctions Load() {
   void* handle = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle) {
     const char* why = dlerror();
-    f.load_error = "Cannot load mdbtools' ODBC driver " + library + ": " + (why ? why : "unknown error");
-    return f;
+    return Unloaded("Cannot load mdbtools' ODBC driver " + library + ": " + (why ? why : "unknown error"));
   }
 #define TARNWICK_MDB_FUNCTION(name) \
   f.name = reinterpret_cast<decltype(f.name)>(dlsym(handle, "SQL" #name));
@@ -34,8 +58,8 @@ MdbFunctions Load() {
   f.GetDiagRec = reinterpret_cast<decltype(f.GetDiagRec)>(dlsym(handle, "SQLGetDiagRec"));
   f.ColAttributes = reinterpret_cast<decltype(f.ColAttributes)>(dlsym(handle, "SQLColAttributes"));
   if (!f.AllocHandle || !f.FreeHandle || !f.Connect || !f.ExecDirect || !f.Fetch || !f.GetData || !f.Error) {
-    f.load_error = library + " does not look like mdbtools' ODBC driver: its basic calls are missing";
-    return f;
+    dlclose(handle);
+    return Unloaded(library + " does not look like mdbtools' ODBC driver: its basic calls are missing");
   }
   f.loaded = true;
   return f;

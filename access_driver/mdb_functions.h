@@ -8,7 +8,8 @@
 namespace access_driver {
 
 // mdbtools' entry points, resolved once; a null pointer is a call mdbtools
-// does not export. Every forwarded call goes through this table.
+// does not export. Every forwarded call goes through this table. Where the
+// library could not be loaded, every entry fails with SQL_ERROR.
 struct MdbFunctions {
 #define TARNWICK_MDB_FUNCTION(name) decltype(&::SQL##name) name = nullptr;
 #include "mdb_function_list.h"

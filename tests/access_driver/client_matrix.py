@@ -147,6 +147,18 @@ def install_in_namespace(package, scratch):
                          capture_output=True, text=True, check=True).stdout.strip().replace("\n", "; "))
 
 
+def names_another_mdbtools(sandbox):
+    """An administrator may name another mdbtools build in the driver's own
+    odbcinst.ini section; the driver then loads that one, or says it cannot."""
+    with open(os.path.join(sandbox, "odbcinst.ini"), "a") as entry:
+        entry.write("MdbtoolsDriver=/nonexistent/libmdbodbc.so\n")
+    out = subprocess.run(CLIENTS["pyodbc"]("jet3", "select count(*) from Table1", []),
+                         capture_output=True, text=True, timeout=60)
+    ok = "Cannot load mdbtools' ODBC driver /nonexistent/libmdbodbc.so" in out.stdout
+    print("%s pyodbc  %-18s %s" % ("PASS" if ok else "FAIL", "other mdbtools", out.stdout.strip()[:150]))
+    return ok
+
+
 def main():
     global BASE_PROFILE
     if sys.argv[1] == "--installed":
@@ -197,6 +209,8 @@ def main():
                 ok = check(rows)
                 failures += not ok
                 print("%s %-7s %-18s %s" % ("PASS" if ok else "FAIL", client, case, " | ".join(rows)[:150]))
+        if not installed and "pyodbc" in wanted:
+            failures += not names_another_mdbtools(sandbox)
     finally:
         if installed:
             subprocess.run(["umount", "--lazy", sandbox])
