@@ -2,11 +2,11 @@
 # Builds Tarnwick and prints its benchmark figures side by side with their
 # yardsticks, as ratios: start-up and memory against an empty Qt window and a
 # window with the same controls, adding data sources against unixODBC's
-# odbcinst, growth with a large odbc.ini, and the helper route's call times.
+# odbcinst, growth with a large odbc.ini, the helper route's call times, and a
+# whole table read through the Access driver against mdbtools' driver directly.
 # Options are passed on to the benchmark (--start-up-runs N, --create-count N,
-# --growth-runs N, --route-calls N, --read-rounds N), and a whole table read
-# through the Access driver against mdbtools' driver directly. BUILD_DIR picks the build folder (default:
-# build).
+# --growth-runs N, --route-calls N, --read-rounds N). BUILD_DIR picks the build
+# folder (default: build).
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
