@@ -55,14 +55,14 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
            SinceEpoch(a.st_mtim) == SinceEpoch(b.st_mtim) && SinceEpoch(a.st_ctim) == SinceEpoch(b.st_ctim);
 }
 
-// How much longer to wait before a file last changed at `status` has settled;
-// zero when it has. A time far in the future (a skewed clock on a network
-// file system) cannot be judged and counts as settled.
+// How much longer to wait before a file last written at `status` has settled;
+// zero when it has. Every write of a rewrite moves the modification time. A
+// time far in the future (a skewed clock on a network file system) cannot be
+// judged and counts as settled.
 std::chrono::nanoseconds UnsettledFor(const struct stat& status) {
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
-    const auto changed = std::max(SinceEpoch(status.st_mtim), SinceEpoch(status.st_ctim));
-    const auto age = SinceEpoch(now) - changed;
+    const auto age = SinceEpoch(now) - SinceEpoch(status.st_mtim);
     if (age >= kSettleTime || age < -std::chrono::nanoseconds(std::chrono::seconds(1))) {
         return std::chrono::nanoseconds(0);
     }
