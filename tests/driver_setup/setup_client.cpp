@@ -1,7 +1,5 @@
 #include "setup_client.h"
 
-#include <algorithm>
-#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -100,19 +98,6 @@ std::vector<std::string> DialogAttributes(const std::string& dsn, const std::str
         begin = end + 1;
     }
     return entries;
-}
-
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        std::string name = entry.path().filename().string();
-        // The writers' lock file stays once made, like /etc/.pwd.lock.
-        if (name != ".odbc.ini.lock") {
-            names.push_back(std::move(name));
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 } // namespace tarnwick::testing

@@ -51,8 +51,5 @@ std::map<std::string, std::string> ConfigLockEnvironment(const std::string& lock
 std::vector<std::string> DialogAttributes(const std::string& dsn, const std::string& database,
                                           const std::string& directory);
 
-// The file names in a folder but the writers' lock file, to check that no
-// temporary file was left behind.
-std::vector<std::string> FolderEntries(const std::string& folder);
 
 } // namespace tarnwick::testing

@@ -1,5 +1,6 @@
 #include "odbc_sandbox.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -68,6 +69,19 @@ void WriteFile(const std::string& path, const std::string& text) {
     if (!out.flush()) {
         throw std::runtime_error("cannot write " + path);
     }
+}
+
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        std::string name = entry.path().filename().string();
+        // The writers' lock file stays once made, like /etc/.pwd.lock.
+        if (name != ".odbc.ini.lock") {
+            names.push_back(std::move(name));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 namespace {

@@ -49,6 +49,10 @@ std::string FixturePath(const std::string& name);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 
+// The file names in a folder, sorted, but the writers' lock file (which stays
+// once made, like /etc/.pwd.lock): to check that no temporary copy was left.
+std::vector<std::string> FolderEntries(const std::string& folder);
+
 struct CommandResult {
     int exitCode = -1; // the exit status, or 128 + signal when killed
     std::string output; // stdout and stderr together

@@ -1,6 +1,5 @@
 // The built privileged helper, run directly against a sandbox (not root
 // through pkexec, so it honours ODBCSYSINI) with hostile standard input.
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -26,6 +25,7 @@ namespace {
 using namespace std::string_literals;
 using tarnwick::testing::CommandResult;
 using tarnwick::testing::FixturePath;
+using tarnwick::testing::FolderEntries;
 using tarnwick::testing::OdbcSandbox;
 using tarnwick::testing::RunCommand;
 
@@ -194,18 +194,6 @@ TEST(Helper, DirectoryNameThatWouldInjectASectionIsRefusedBySetupLibrary) {
     EXPECT_EQ(result.exitCode, 1) << result.output;
     EXPECT_NE(result.output.find("Database"), std::string::npos) << result.output;
     EXPECT_EQ(sandbox.ReadOdbcIni(), KeptSources);
-}
-
-// The names in a folder but the writers' lock file, which stays once made.
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        if (entry.path().filename() != ".odbc.ini.lock") {
-            names.push_back(entry.path().filename());
-        }
-    }
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 // Whether this process may raise a hard resource limit (root with
