@@ -3,7 +3,6 @@
 #include <sstream>
 #include <stdexcept>
 
-
 namespace tarnwick::testing {
 
 ClientResult RunClient(const OdbcSandbox& sandbox, const std::vector<std::string>& arguments,
