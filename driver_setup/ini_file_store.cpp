@@ -1,12 +1,15 @@
 #include "ini_file_store.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -15,6 +18,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -37,10 +41,24 @@ constexpr int kMaxAttempts = 100;
 // How long a writer waits for another writer of ours before it gives up.
 constexpr auto kLockWait = std::chrono::seconds(5);
 
-// unixODBC rewrites odbc.ini in place (truncate, then write) and takes no
-// lock. A file changed less than this long ago may be in the middle of such
-// a rewrite, so it is read only once it has been quiet this long.
-constexpr auto kSettleTime = std::chrono::milliseconds(20);
+// unixODBC rewrites odbc.ini in place and takes no lock: fopen(..., "w")
+// truncates the file, and stdio writes the text later in blocks. A reader in
+// between sees an empty or partial file that looks whole, however long it has
+// been quiet: the writer may be starved for seconds on a busy machine. The
+// kernel knows, though: a read lease is refused while anyone has the file open
+// for writing, and while it is held, a program that opens the file for writing
+// waits and the lease is marked as breaking. So the file is read, edited and
+// replaced under a read lease, and an edit whose lease broke starts over.
+//
+// How long to wait for a program that keeps the file open for writing before
+// going on without a lease, and how long to wait for the signs of a rewrite
+// in progress where no lease can be had (a file system without leases, or a
+// file neither ours nor leasable by us).
+constexpr auto kOpenForWritingWait = std::chrono::seconds(2);
+constexpr auto kRewriteSignsWait = std::chrono::seconds(2);
+constexpr auto kPollStep = std::chrono::milliseconds(5);
+// A file changed longer ago than this is not in the middle of a rewrite.
+constexpr auto kRecentChange = std::chrono::seconds(2);
 
 using Clock = std::chrono::steady_clock;
 
@@ -55,19 +73,54 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
            SinceEpoch(a.st_mtim) == SinceEpoch(b.st_mtim) && SinceEpoch(a.st_ctim) == SinceEpoch(b.st_ctim);
 }
 
-// How much longer to wait before a file last written at `status` has settled;
-// zero when it has. Every write of a rewrite moves the modification time. A
-// time far in the future (a skewed clock on a network file system) cannot be
-// judged and counts as settled.
-std::chrono::nanoseconds UnsettledFor(const struct stat& status) {
+// Whether the file was changed within the last kRecentChange. A time far in
+// the future (a skewed clock on a network file system) cannot be judged and
+// counts as old.
+bool ChangedRecently(const struct stat& status) {
     timespec now {};
     clock_gettime(CLOCK_REALTIME, &now);
     const auto age = SinceEpoch(now) - SinceEpoch(status.st_mtim);
-    if (age >= kSettleTime || age < -std::chrono::nanoseconds(std::chrono::seconds(1))) {
-        return std::chrono::nanoseconds(0);
-    }
-    return kSettleTime - age;
+    return age < kRecentChange && age > -std::chrono::nanoseconds(std::chrono::seconds(1));
 }
+
+// Section headers as unixODBC counts them: lines whose first character other
+// than a blank or tab is '['.
+std::size_t CountSections(std::string_view text) {
+    std::size_t count = 0;
+    bool atLineStart = true;
+    for (const char c : text) {
+        if (atLineStart && c == '[') {
+            ++count;
+        }
+        if (c == '\n') {
+            atLineStart = true;
+        } else if (c != ' ' && c != '\t') {
+            atLineStart = false;
+        }
+    }
+    return count;
+}
+
+enum class Lease { Held, OpenForWriting, Unavailable };
+
+// Takes a read lease on `fd` (open read-only). No signal is wanted when the
+// lease breaks: the break is seen with F_GETLEASE before the file is
+// replaced. The owner that F_SETLEASE records is cleared right after; should a
+// break come in between, it raises SIGURG, which is ignored unless a program
+// asks for it, rather than SIGIO, which would end the program.
+Lease TakeReadLease(int fd) {
+    if (fcntl(fd, F_SETSIG, SIGURG) != 0) {
+        return Lease::Unavailable;
+    }
+    if (fcntl(fd, F_SETLEASE, F_RDLCK) != 0) {
+        return errno == EAGAIN ? Lease::OpenForWriting : Lease::Unavailable;
+    }
+    fcntl(fd, F_SETOWN, 0);
+    return Lease::Held;
+}
+
+// Still held, with no program waiting to open the file for writing.
+bool LeaseIntact(int fd) { return fcntl(fd, F_GETLEASE) == F_RDLCK; }
 
 // Names mkostemp makes from "<prefix>XXXXXX".
 bool IsTemporaryName(const std::string& name, const std::string& prefix) {
@@ -150,11 +203,16 @@ public:
         RemoveStaleCopies(folder.Get());
         // Programs that do not take the lock (unixODBC's own writer) may still
         // rewrite or create the file meanwhile; then the edit starts over.
-        for (int attempt = 0; attempt < kMaxAttempts; ++attempt) {
+        // Waiting for a writer to finish is bounded by time, not attempts.
+        for (int attempt = 0; attempt < kMaxAttempts;) {
             switch (Attempt(edit)) {
             case Outcome::Done:
                 return errors_;
             case Outcome::Retry:
+                ++attempt;
+                continue;
+            case Outcome::Wait:
+                std::this_thread::sleep_for(kPollStep);
                 continue;
             }
         }
@@ -164,7 +222,7 @@ public:
     }
 
 private:
-    enum class Outcome { Done, Retry };
+    enum class Outcome { Done, Retry, Wait };
 
     void Fail(int code, std::string message) { errors_.push_back({code, std::move(message)}); }
 
@@ -271,6 +329,7 @@ private:
             FailSystem("wait for the lock " + path, errno);
             return false;
         }
+        const pid_t parent = getpid();
         const pid_t child = fork();
         if (child < 0) {
             const int error = errno;
@@ -280,6 +339,11 @@ private:
             return false;
         }
         if (child == 0) {
+            // The waiter dies with the writer: a writer ended by its alarm or
+            // a kill must not leave it queued for the lock, or holding it.
+            if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || getppid() != parent) {
+                _exit(1);
+            }
             while (flock(fd, LOCK_EX) != 0) {
                 if (errno != EINTR) {
                     _exit(1);
@@ -321,33 +385,79 @@ private:
         return false;
     }
 
-    // The status of the file as the last writer of ours left it, kept in the
-    // lock file: a file in that state was written whole and needs no time to
-    // settle. The lock file is private, so nobody else can claim a write.
+    // The status of the file as the last writer of ours left it, and how many
+    // sections it had, kept in the lock file: a file in that state was written
+    // whole, and one with fewer sections since may be half rewritten. The lock
+    // file is private, so nobody else can claim a write.
     static std::string Describe(const struct stat& status) {
         return std::to_string(status.st_dev) + " " + std::to_string(status.st_ino) + " " +
                std::to_string(status.st_size) + " " + std::to_string(SinceEpoch(status.st_mtim).count()) + " " +
-               std::to_string(SinceEpoch(status.st_ctim).count()) + "\n";
+               std::to_string(SinceEpoch(status.st_ctim).count());
     }
 
-    bool LastWrittenByUs(const struct stat& status) const {
-        char buffer[160];
+    struct OwnWrite {
+        std::string status;
+        std::size_t sections = 0;
+    };
+
+    std::optional<OwnWrite> LastOwnWrite() const {
+        char buffer[200];
         const ssize_t length = pread(lockFd_, buffer, sizeof buffer, 0);
-        return length > 0 && std::string(buffer, static_cast<std::size_t>(length)) == Describe(status);
+        if (length <= 0 || buffer[length - 1] != '\n') {
+            return std::nullopt;
+        }
+        // "<status> sections <count>\n"
+        const std::string_view text(buffer, static_cast<std::size_t>(length) - 1);
+        const auto mark = text.rfind(" sections ");
+        if (mark == std::string_view::npos) {
+            return std::nullopt;
+        }
+        OwnWrite write{std::string(text.substr(0, mark)), 0};
+        const auto digits = text.substr(mark + std::strlen(" sections "));
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), write.sections);
+        if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
+            return std::nullopt;
+        }
+        return write;
     }
 
-    void RecordOwnWrite() const {
+    void RecordOwnWrite(std::size_t sections) const {
         struct stat status {};
         if (stat(real_.c_str(), &status) != 0) {
             return;
         }
-        const std::string text = Describe(status);
+        const std::string text = Describe(status) + " sections " + std::to_string(sections) + "\n";
         // A record that cannot be written whole only costs the next writer a
-        // short wait for the file to settle.
+        // short wait where no lease can be had.
         if (pwrite(lockFd_, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()) ||
             ftruncate(lockFd_, static_cast<off_t>(text.size())) != 0) {
             return;
         }
+    }
+
+    // Where no lease can be had: whether `text`, just read from a file with
+    // `status`, shows the signs of a rewrite still going on. Only a file changed
+    // moments ago, and not by us, can be one: it is empty, or cut at a multiple
+    // of stdio's buffer, or its last line has no end, or it has fewer sections
+    // than our last write left in it.
+    bool LooksHalfWritten(const struct stat& status, std::string_view text) const {
+        const auto own = LastOwnWrite();
+        if (!ChangedRecently(status) || (own && own->status == Describe(status))) {
+            return false;
+        }
+        const auto block = status.st_blksize > 0 ? status.st_blksize : 4096;
+        return text.empty() || text.size() % static_cast<std::size_t>(block) == 0 || text.back() != '\n' ||
+               (own && CountSections(text) < own->sections);
+    }
+
+    // Starts the bounded wait named by `since` (the first time) and tells
+    // whether it still goes on.
+    static bool StillWaiting(std::optional<Clock::time_point>& since, Clock::duration limit) {
+        const auto now = Clock::now();
+        if (!since) {
+            since = now;
+        }
+        return now - *since < limit;
     }
 
     // Temporary copies are only ever left behind by a writer that died (killed,
@@ -375,10 +485,13 @@ private:
     }
 
     Outcome Attempt(const std::function<FileEdit(std::string)>& edit) {
-        Descriptor file(open(real_.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        // Read-only: a descriptor open for writing, even our own, keeps the
+        // read lease from being granted.
+        Descriptor file(open(real_.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
         struct stat status {};
         std::string current;
         const bool exists = file.Get() >= 0;
+        bool leased = false;
         if (!exists) {
             if (errno == EISDIR) {
                 Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, real_ + " is not a regular file; it was left unchanged.");
@@ -397,9 +510,24 @@ private:
                 Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, real_ + " is not a regular file; it was left unchanged.");
                 return Outcome::Done;
             }
-            if (const auto wait = UnsettledFor(status); wait.count() > 0 && !LastWrittenByUs(status)) {
-                std::this_thread::sleep_for(wait);
-                return Outcome::Retry;
+            if (faccessat(AT_FDCWD, real_.c_str(), W_OK, AT_EACCESS) != 0) {
+                FailSystem("open " + real_ + " for writing", errno);
+                return Outcome::Done;
+            }
+            switch (TakeReadLease(file.Get())) {
+            case Lease::Held:
+                leased = true;
+                break;
+            case Lease::OpenForWriting:
+                // Someone is writing it now: read it once they are done. A
+                // program that keeps it open for longer does not hold up
+                // every edit; the signs of a rewrite are judged instead.
+                if (StillWaiting(openForWritingSince_, kOpenForWritingWait)) {
+                    return Outcome::Wait;
+                }
+                break;
+            case Lease::Unavailable:
+                break;
             }
             if (!ReadAll(file.Get(), status.st_size, current)) {
                 return Outcome::Done;
@@ -407,8 +535,11 @@ private:
             // A rewrite that went on while the file was read shows in its size
             // or times; what was read may then be half a file.
             struct stat after {};
-            if (fstat(file.Get(), &after) != 0 || !SameVersion(status, after)) {
+            if (fstat(file.Get(), &after) != 0 || !SameVersion(status, after) || (leased && !LeaseIntact(file.Get()))) {
                 return Outcome::Retry;
+            }
+            if (!leased && LooksHalfWritten(status, current) && StillWaiting(rewriteSignsSince_, kRewriteSignsWait)) {
+                return Outcome::Wait;
             }
         }
 
@@ -427,7 +558,7 @@ private:
                                              " was left unchanged.");
             return Outcome::Done;
         }
-        return Replace(*result.text, exists ? file.Get() : -1, exists ? &status : nullptr);
+        return Replace(*result.text, exists ? file.Get() : -1, exists ? &status : nullptr, leased);
     }
 
     // Reads straight into the string, sized by the file's length so that a large
@@ -519,7 +650,7 @@ private:
     // Writes `text` beside the file and renames it into place. `old` is the
     // status of the file being replaced and `oldFd` its descriptor, or null and
     // -1 when there is none yet.
-    Outcome Replace(const std::string& text, int oldFd, const struct stat* old) {
+    Outcome Replace(const std::string& text, int oldFd, const struct stat* old, bool leased) {
         std::string temporary = folder_ + "/." + base_ + ".XXXXXX";
         Descriptor file(mkostemp(temporary.data(), O_CLOEXEC));
         if (file.Get() < 0) {
@@ -570,11 +701,13 @@ private:
         }
 
         if (old != nullptr) {
-            // Still the file that was read, unchanged? Otherwise another
-            // program has rewritten or replaced it since, and renaming over it
-            // would throw its change away (or keep half of its rewrite).
+            // Still the file that was read, unchanged, and nobody waiting to
+            // write it? Otherwise another program has rewritten or replaced it
+            // since, or is about to, and renaming over it would throw its
+            // change away (or keep half of its rewrite). Closing the old
+            // descriptor on the way out lets a waiting writer go on.
             struct stat now {};
-            if (stat(real_.c_str(), &now) != 0 || !SameVersion(*old, now)) {
+            if ((leased && !LeaseIntact(oldFd)) || stat(real_.c_str(), &now) != 0 || !SameVersion(*old, now)) {
                 return abandon(Outcome::Retry);
             }
             if (rename(temporary.c_str(), real_.c_str()) != 0) {
@@ -585,7 +718,7 @@ private:
         } else if (!CreateExclusively(temporary)) {
             return errors_.empty() ? Outcome::Retry : Outcome::Done;
         }
-        RecordOwnWrite();
+        RecordOwnWrite(CountSections(text));
         FlushFolder();
         return Outcome::Done;
     }
@@ -628,6 +761,8 @@ private:
     std::string folder_;
     std::string base_;
     int lockFd_ = -1;
+    std::optional<Clock::time_point> openForWritingSince_;
+    std::optional<Clock::time_point> rewriteSignsSince_;
     std::vector<SetupError> errors_;
 };
 

@@ -1,6 +1,10 @@
 #include "ini_file_store.h"
 
+#include <chrono>
 #include <csignal>
+#include <fstream>
+#include <functional>
+#include <thread>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,9 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -258,6 +264,225 @@ TEST_F(IniFileStoreTest, KeepsExtendedAttributes) {
     const ssize_t length = getxattr(path_.c_str(), "user.tarnwick.test", stored, sizeof stored);
     ASSERT_GE(length, 0) << std::strerror(errno);
     EXPECT_EQ(std::string(stored, static_cast<std::size_t>(length)), value);
+}
+
+// Many sections, so that a rewrite takes more than one of stdio's blocks.
+std::string ManySections(const std::string& prefix, int count) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        text += "[" + prefix + std::to_string(i) + "]\nDriver=Microsoft Access Driver (*.mdb)\nDBQ=/srv/" + prefix +
+                std::to_string(i) + ".mdb\n";
+    }
+    return text;
+}
+
+// Rewrites `path` in place the way unixODBC does, but slowly: truncates it
+// (and says so on `truncated`), pauses, writes the first 4 KiB block, pauses
+// again, writes the rest and closes.
+pid_t StartSlowRewrite(const std::string& path, const std::string& text, std::chrono::milliseconds pause,
+                       int truncated) {
+    const pid_t writer = fork();
+    if (writer != 0) {
+        return writer;
+    }
+    const int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const char byte = fd >= 0 ? 1 : 0;
+    (void)!write(truncated, &byte, 1);
+    std::this_thread::sleep_for(pause);
+    const std::size_t first = std::min<std::size_t>(text.size(), 4096);
+    bool written = write(fd, text.data(), first) == static_cast<ssize_t>(first);
+    std::this_thread::sleep_for(pause);
+    written = written && write(fd, text.data() + first, text.size() - first) ==
+                             static_cast<ssize_t>(text.size() - first);
+    _exit(written && close(fd) == 0 ? 0 : 1);
+}
+
+// Whether the kernel is breaking a lease on some file: a writer is waiting for
+// its holder.
+bool ALeaseIsBreaking() {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        if (line.find("LEASE") != std::string::npos && line.find("BREAKING") != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+enum class Leases { Granted, Refused };
+
+// Runs `body` where the file may or may not be leased. Without leases it runs
+// in a child that gives up CAP_LEASE, on a file handed to another user: the
+// way a writer fares on a file system without leases. Returns body's result,
+// or -1 when leases could not be refused here.
+int WithLeases(Leases leases, const std::string& path, const std::function<int()>& body) {
+    if (leases == Leases::Granted) {
+        return body();
+    }
+    const passwd* nobody = getpwnam("nobody");
+    if (nobody == nullptr || chown(path.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+        return -1;
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2] = {};
+        if (syscall(SYS_capget, &header, data) != 0) {
+            _exit(255);
+        }
+        data[CAP_LEASE / 32].effective &= ~(1u << (CAP_LEASE % 32));
+        const int probe = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (syscall(SYS_capset, &header, data) != 0 || probe < 0 || fcntl(probe, F_SETLEASE, F_RDLCK) == 0) {
+            _exit(255);
+        }
+        close(probe);
+        _exit(body());
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) != 255 ? WEXITSTATUS(status) : -1;
+}
+
+void PrintTo(Leases leases, std::ostream* out) { *out << (leases == Leases::Granted ? "leased" : "no lease"); }
+
+class RewriteInPlaceTest : public IniFileStoreTest, public ::testing::WithParamInterface<Leases> {
+protected:
+    void SetUp() override {
+        if (GetParam() == Leases::Refused && geteuid() != 0) {
+            GTEST_SKIP() << "needs root to give the file to another user";
+        }
+    }
+};
+
+// A writer truncates the file and is then starved for a while, as unixODBC's
+// can be on a busy machine: the edit must wait for the whole new text, never
+// rename a copy of the empty or half-written file over it.
+TEST_P(RewriteInPlaceTest, WaitsForASlowWriterAndKeepsEverySection) {
+    WriteFile(path_, ManySections("Old", 10));
+    const std::string rewritten = ManySections("Kept", 120);
+    ASSERT_GT(rewritten.size() % 4096, 0u);
+    int truncated[2];
+    ASSERT_EQ(pipe(truncated), 0);
+    const pid_t writer = StartSlowRewrite(path_, rewritten, std::chrono::milliseconds(400), truncated[1]);
+    ASSERT_GT(writer, 0);
+    char opened = 0;
+    ASSERT_EQ(read(truncated[0], &opened, 1), 1);
+    ASSERT_EQ(opened, 1);
+
+    const int failures = WithLeases(GetParam(), path_, [&] {
+        return static_cast<int>(EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[Ours]\n"); }).size());
+    });
+    int status = 0;
+    waitpid(writer, &status, 0);
+    close(truncated[0]);
+    close(truncated[1]);
+
+    ASSERT_NE(failures, -1) << "leases could not be refused here";
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    // The writer closed the file before the edit read it, so nothing of its
+    // went to a file that was already replaced.
+    EXPECT_EQ(ReadFile(path_), rewritten + "[Ours]\n");
+}
+
+// Someone really emptied the file (nobody is writing it): the wait for the
+// rest of a rewrite is bounded, and the edit then goes on with what is there.
+TEST_P(RewriteInPlaceTest, AFileReallyEmptiedIsEditedAfterABoundedWait) {
+    WriteFile(path_, ManySections("Old", 3));
+    EXPECT_TRUE(EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[First]\n"); }).empty());
+    WriteFile(path_, "");
+
+    const int failures = WithLeases(GetParam(), path_, [&] {
+        return static_cast<int>(EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[Ours]\n"); }).size());
+    });
+
+    ASSERT_NE(failures, -1) << "leases could not be refused here";
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(ReadFile(path_), "[Ours]\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Leases, RewriteInPlaceTest, ::testing::Values(Leases::Granted, Leases::Refused));
+
+// A writer that opens the file while the edit holds its lease waits for it;
+// the edit sees the lease breaking, gives up its copy and edits the writer's
+// text instead.
+TEST_F(IniFileStoreTest, AWriterArrivingDuringTheEditIsLetThroughAndKept) {
+    WriteFile(path_, ManySections("Old", 10));
+    const std::string rewritten = ManySections("Kept", 20);
+    pid_t writer = -1;
+    int edits = 0;
+    const auto errors = EditIniFile(path_, 0644, [&](const std::string& current) {
+        if (++edits == 1) {
+            writer = fork();
+            if (writer == 0) {
+                // Not the edit's own descriptors: a writer shares none of them.
+                close_range(3, ~0u, 0);
+                const int fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+                _exit(fd >= 0 && write(fd, rewritten.data(), rewritten.size()) ==
+                                     static_cast<ssize_t>(rewritten.size()) && close(fd) == 0 ? 0 : 1);
+            }
+            for (int i = 0; i < 2000 && !ALeaseIsBreaking(); ++i) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        return Append(current, "[Ours]\n");
+    });
+    int status = 0;
+    ASSERT_GT(writer, 0);
+    waitpid(writer, &status, 0);
+
+    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_GE(edits, 2) << "the edit did not start over after the writer came";
+    EXPECT_EQ(ReadFile(path_), rewritten + "[Ours]\n");
+}
+
+// A writer of ours that dies while another holds the lock leaves no waiter
+// queued behind it.
+TEST_F(IniFileStoreTest, TheLockWaiterDiesWithItsWriter) {
+    WriteFile(path_, "[A]\n");
+    EXPECT_TRUE(EditIniFile(path_, 0644, [](const std::string& c) { return FileEdit{c, {}}; }).empty());
+    const std::string lockPath = folder_.Dir() + "/.odbc.ini.lock";
+    const int held = open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        close(held);
+        EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[B]\n"); });
+        _exit(0);
+    }
+    // The writer's waiter is its only child; wait until it is there.
+    const std::string children = "/proc/" + std::to_string(writer) + "/task/" + std::to_string(writer) + "/children";
+    pid_t waiter = 0;
+    for (int i = 0; i < 2000 && waiter == 0; ++i) {
+        std::ifstream(children) >> waiter;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_GT(waiter, 0) << "the writer started no waiter";
+    kill(writer, SIGKILL);
+    waitpid(writer, nullptr, 0);
+
+    // The waiter is nobody's child of ours, so its end shows as its /proc entry going.
+    bool gone = false;
+    for (int i = 0; i < 2000 && !gone; ++i) {
+        gone = kill(waiter, 0) != 0 || [&] {
+            std::ifstream stat("/proc/" + std::to_string(waiter) + "/stat");
+            std::string pid, name, state;
+            stat >> pid >> name >> state;
+            return state == "Z" || state == "X";
+        }();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!gone) {
+        kill(waiter, SIGKILL);
+    }
+    close(held);
+    EXPECT_TRUE(gone) << "the waiter outlived its writer";
+    EXPECT_EQ(ReadFile(path_), "[A]\n");
 }
 
 } // namespace
