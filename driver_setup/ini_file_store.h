@@ -24,10 +24,13 @@ struct FileEdit {
 //   - every writer of ours holds an exclusive flock on a lock file beside the
 //     file (".odbc.ini.lock", 0600, its owner's alone) while it reads, edits
 //     and replaces the file, and waits at most a few seconds for it;
-//   - unixODBC's own writer rewrites the file in place without a lock: a file
-//     changed moments ago is read once it has settled, a file that changed
-//     while it was read is read again, and the new copy is renamed into place
-//     only while the file is still the one that was read;
+//   - unixODBC's own writer rewrites the file in place without a lock: the
+//     file is read, edited and replaced under a read lease, so a program that
+//     has it open for writing is waited for, and one that opens it meanwhile
+//     makes the edit start over; where no lease can be had, a file that shows
+//     the signs of a rewrite in progress is waited for, a bounded time; a file
+//     that changed while it was read is read again, and the new copy is
+//     renamed into place only while the file is still the one that was read;
 //   - the new text goes to a temporary file in the same folder, is flushed to
 //     disk and renamed over the old file, and the folder is flushed after;
 //     temporary files that a writer left behind when it died are removed;
