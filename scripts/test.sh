@@ -6,9 +6,8 @@
 # succeeded), and the run ends with each step's outcome; it fails when any
 # step failed.
 #
-# TARNWICK_TEST_SCOPE=release runs the plain build's suite only: the runs on
-# other Debian releases set it, since fuzzing and the sanitized build find the
-# same faults on every release and one run of them is enough.
+# TARNWICK_TEST_SCOPE=release runs the plain build's suite only, for a quick
+# look at a release; the test command and CI run everything.
 set -euo pipefail
 
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
