@@ -1,5 +1,6 @@
 #include "caller.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -15,6 +16,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,9 +30,14 @@ constexpr std::chrono::seconds AnswerWithin{10};
 constexpr std::chrono::seconds ReapWithin{2};
 
 // What the caller's process answers: the errno of entering the directory,
-// then, when that is 0, the directory's path as getcwd gives it.
-using ErrorField = int;
-constexpr std::size_t LongestAnswer = sizeof(ErrorField) + PATH_MAX;
+// and when that is 0 the directory's device and inode, followed by its path
+// as getcwd gives it.
+struct AnswerHeader {
+    int error;
+    dev_t device;
+    ino_t inode;
+};
+constexpr std::size_t LongestAnswer = sizeof(AnswerHeader) + PATH_MAX;
 
 class Descriptor {
 public:
@@ -102,14 +109,18 @@ bool HoldsNoCapability() {
         _exit(1);
     }
     char path[PATH_MAX];
-    ErrorField error = 0;
-    if (chdir(directory.c_str()) != 0 || getcwd(path, sizeof path) == nullptr) {
-        error = errno;
+    struct stat status {};
+    AnswerHeader header{};
+    if (chdir(directory.c_str()) != 0 || getcwd(path, sizeof path) == nullptr || stat(".", &status) != 0) {
+        header.error = errno;
+    } else {
+        header.device = status.st_dev;
+        header.inode = status.st_ino;
     }
     char message[LongestAnswer];
-    std::memcpy(message, &error, sizeof error);
-    std::size_t size = sizeof error;
-    if (error == 0) {
+    std::memcpy(message, &header, sizeof header);
+    std::size_t size = sizeof header;
+    if (header.error == 0) {
         const std::size_t length = std::strlen(path);
         std::memcpy(message + size, path, length);
         size += length;
@@ -153,11 +164,11 @@ std::optional<std::string> ReadAnswer(int fd) {
     return answer;
 }
 
-// Whether the process ended with status 0 by the bound; it is killed first
-// unless it already closed its answer, and left to the kernel if it cannot be
-// reaped in time.
-bool Reaped(pid_t child, bool kill_first) {
-    if (kill_first) {
+// Whether the process ended with status 0 within the bound. It is killed
+// first when its answer is incomplete; one that cannot be reaped in time is
+// killed and left to the kernel.
+bool Reaped(pid_t child, bool killFirst) {
+    if (killFirst) {
         kill(child, SIGKILL);
     }
     const auto deadline = std::chrono::steady_clock::now() + ReapWithin;
@@ -179,8 +190,8 @@ bool Reaped(pid_t child, bool kill_first) {
 }
 
 struct Resolved {
-    int error = 0;    // the caller's errno, or 0
-    std::string path; // the directory's path as the caller reached it
+    AnswerHeader header; // the caller's errno, or 0 and the directory the caller reached
+    std::string path;    // its path
 };
 
 // The caller's own answer about the directory, or nothing when the caller's
@@ -202,23 +213,26 @@ std::optional<Resolved> ResolveAsCaller(const Caller& caller, const std::string&
     }
     writing.Reset(-1);
     const std::optional<std::string> answer = ReadAnswer(reading.Get());
-    const bool complete = answer && answer->size() >= sizeof(ErrorField) && answer->size() <= LongestAnswer;
-    if (!Reaped(child, !answer) || !complete) {
+    const bool complete = answer && answer->size() >= sizeof(AnswerHeader) && answer->size() <= LongestAnswer;
+    if (!Reaped(child, !complete) || !complete) {
         return std::nullopt;
     }
-    Resolved resolved;
-    std::memcpy(&resolved.error, answer->data(), sizeof resolved.error);
-    resolved.path = answer->substr(sizeof(ErrorField));
-    if (resolved.error == 0 && (resolved.path.empty() || resolved.path.front() != '/' ||
-                                resolved.path.find('\0') != std::string::npos)) {
+    Resolved resolved{};
+    std::memcpy(&resolved.header, answer->data(), sizeof resolved.header);
+    resolved.path = answer->substr(sizeof(AnswerHeader));
+    if (resolved.header.error == 0 && (resolved.path.empty() || resolved.path.front() != '/' ||
+                                       resolved.path.find('\0') != std::string::npos)) {
         return std::nullopt;
     }
     return resolved;
 }
 
-// Enters `path`, which the caller reached, one name at a time and following
-// no symbolic link, then checks that the current directory is that path.
-bool EnterExactly(const std::string& path) {
+// Enters the directory the caller reached by its path, one name at a time
+// and following no symbolic link, and checks that it arrived at that very
+// directory under that very path. Anything the caller swapped in meanwhile
+// is refused the same way, whatever root found on the way.
+bool EnterExactly(const Resolved& resolved) {
+    const std::string& path = resolved.path;
     Descriptor at(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (at.Get() < 0) {
         return false;
@@ -236,8 +250,11 @@ bool EnterExactly(const std::string& path) {
         at.Reset(next);
         start = end + 1;
     }
+    struct stat status {};
     char now[PATH_MAX];
-    return fchdir(at.Get()) == 0 && getcwd(now, sizeof now) != nullptr && path == now;
+    return fstat(at.Get(), &status) == 0 && status.st_dev == resolved.header.device &&
+           status.st_ino == resolved.header.inode && fchdir(at.Get()) == 0 &&
+           getcwd(now, sizeof now) != nullptr && path == now;
 }
 
 } // namespace
@@ -281,10 +298,10 @@ std::optional<std::string> EnterDirectoryAs(const std::optional<Caller>& caller,
     if (!resolved) {
         return "the calling user's process that checks it gave no answer";
     }
-    if (resolved->error != 0) {
-        return std::strerror(resolved->error);
+    if (resolved->header.error != 0) {
+        return std::strerror(resolved->header.error);
     }
-    if (!EnterExactly(resolved->path)) {
+    if (!EnterExactly(*resolved)) {
         return "it changed while it was being entered";
     }
     return std::nullopt;

@@ -25,8 +25,8 @@ std::optional<std::string> FindCaller(std::optional<Caller>& caller);
 //
 // Root must resolve nothing for the caller: a process of the caller's, with
 // the caller's user, groups and no capability, enters the directory and reads
-// its path back. Only that text returns to the helper, which then enters it
-// refusing any symbolic link on the way and checks it arrived at that very
-// path. A refusal is the caller's own error, telling no more than the caller
-// could find out alone.
+// its path back. Only that text (with the directory's device and inode)
+// returns to the helper, which then enters the path refusing any symbolic
+// link on the way and checks it arrived at that very directory. A refusal is
+// the caller's own error, telling no more than the caller could find out alone.
 std::optional<std::string> EnterDirectoryAs(const std::optional<Caller>& caller, const std::string& directory);
