@@ -10,5 +10,7 @@
 // Afterwards SIGPIPE and SIGXFSZ are ignored (a write fails instead of killing
 // the helper half-way), and so are SIGTSTP, SIGTTIN and SIGTTOU, so that
 // nothing from the caller's terminal stops it. Every other signal has its
-// default action and none is blocked, SIGALRM included.
+// default action and none is blocked: SIGALRM, so that the alarm ends the
+// helper, and SIGCHLD, which ignored would have the kernel reap the helper's
+// own child processes before it could learn how they ended.
 void ResetInheritedState();

@@ -194,7 +194,7 @@ int main(int argc, char**) {
     // Nothing the caller set up before pkexec may hold the helper back or end
     // it half-way. An answer the caller no longer reads must not turn into a
     // kill by signal, which the caller could not tell from a crash, so
-    // SIGPIPE is ignored; SIGALRM is neither blocked nor ignored any more.
+    // SIGPIPE is ignored; SIGALRM, neither blocked nor ignored, ends it.
     ResetInheritedState();
     alarm(MaxRunSeconds);
 

@@ -431,7 +431,7 @@ void HoldBackAsACallerCould() {
         sigaddset(&blocked, signal);
     }
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
-    for (const int signal : {SIGALRM, SIGHUP, SIGINT}) {
+    for (const int signal : {SIGALRM, SIGCHLD, SIGHUP, SIGINT}) {
         std::signal(signal, SIG_IGN);
     }
     setpriority(PRIO_PROCESS, 0, 15);
@@ -556,7 +556,7 @@ TEST(Helper, LeavesNothingOfHowItsCallerHeldItBack) {
 
     EXPECT_EQ(helper.StatusMask("SigBlk"), 0u);
     const std::uint64_t ignored = helper.StatusMask("SigIgn");
-    EXPECT_EQ(ignored & (Bit(SIGALRM) | Bit(SIGHUP) | Bit(SIGINT)), 0u) << std::hex << ignored;
+    EXPECT_EQ(ignored & (Bit(SIGALRM) | Bit(SIGCHLD) | Bit(SIGHUP) | Bit(SIGINT)), 0u) << std::hex << ignored;
     EXPECT_EQ(ignored & (Bit(SIGTSTP) | Bit(SIGTTIN) | Bit(SIGTTOU)), Bit(SIGTSTP) | Bit(SIGTTIN) | Bit(SIGTTOU))
         << std::hex << ignored;
     EXPECT_EQ(sched_getscheduler(helper.Pid()), SCHED_OTHER);
