@@ -9,29 +9,24 @@
 //   0  the data source was created
 //   1  the installer refused; its error records are in the answer
 //   2  the request was malformed or not allowed; one record says what
-#include <algorithm>
 #include <array>
 #include <cerrno>
-#include <csignal>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include <grp.h>
-#include <pwd.h>
 #include <sql.h>
 #include <odbcinst.h>
-#include <sys/fsuid.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "caller.h"
 #include "dsn/create_dsn.h"
 #include "dsn/installer.h"
+#include "inherited_state.h"
 #include "system_dsn_client/system_dsn_request.h"
 
 namespace {
@@ -44,8 +39,12 @@ constexpr int ExitNotAllowed = 2;
 constexpr WORD MaxRecordIndex = 100;
 
 // The helper never takes longer than this, whatever the caller does (an input
-// that never ends, a lock held by a hung writer): the alarm ends it.
-constexpr unsigned MaxRunSeconds = 60;
+// that never ends, a lock held by a hung writer): the alarm ends it. The test
+// suite builds a copy of the helper with a shorter one to watch that happen.
+#ifndef TARNWICK_HELPER_RUN_SECONDS
+#define TARNWICK_HELPER_RUN_SECONDS 60
+#endif
+constexpr unsigned MaxRunSeconds = TARNWICK_HELPER_RUN_SECONDS;
 
 // The keys of the attribute list the window sends, spelled as it spells them,
 // and nothing else: no Driver (every client would load the library it names),
@@ -54,23 +53,6 @@ constexpr unsigned MaxRunSeconds = 60;
 // variables included), no key that nobody asked for.
 constexpr std::array<std::string_view, 8> AllowedKeys = {"DSN", "FIL", "JetIniPath", "DBQ",
                                                          "DefaultDir", "Description", "UID", "PWD"};
-
-// Resource limits are inherited through pkexec; the caller's must not make the
-// root helper die half-way (a file size limit while writing odbc.ini) or fail
-// in ways the caller could steer.
-struct LimitReset {
-    int resource;
-    rlim_t soft;
-};
-constexpr std::array<LimitReset, 9> LimitResets = {{{RLIMIT_FSIZE, RLIM_INFINITY},
-                                                    {RLIMIT_CPU, RLIM_INFINITY},
-                                                    {RLIMIT_DATA, RLIM_INFINITY},
-                                                    {RLIMIT_AS, RLIM_INFINITY},
-                                                    {RLIMIT_RSS, RLIM_INFINITY},
-                                                    {RLIMIT_NPROC, RLIM_INFINITY},
-                                                    {RLIMIT_STACK, 8 * 1024 * 1024},
-                                                    {RLIMIT_NOFILE, 1024},
-                                                    {RLIMIT_CORE, 0}}};
 
 void WriteAll(int fd, const std::string& bytes) {
     std::size_t done = 0;
@@ -158,98 +140,6 @@ std::optional<std::string> KeyProblem(const std::string& attributes) {
     return std::nullopt;
 }
 
-void ResetResourceLimits() {
-    for (const LimitReset& reset : LimitResets) {
-        rlimit limit{};
-        if (getrlimit(reset.resource, &limit) != 0) {
-            continue;
-        }
-        limit.rlim_cur = reset.soft;
-        if (limit.rlim_max != RLIM_INFINITY && (reset.soft == RLIM_INFINITY || limit.rlim_max < reset.soft)) {
-            limit.rlim_max = reset.soft; // root may raise it; anyone else keeps what they have
-        }
-        if (setrlimit(reset.resource, &limit) != 0 && limit.rlim_max != RLIM_INFINITY) {
-            // Not root (a test run): keep the soft limit within the hard one.
-            getrlimit(reset.resource, &limit);
-            limit.rlim_cur = reset.soft == RLIM_INFINITY ? limit.rlim_max : std::min(reset.soft, limit.rlim_max);
-            setrlimit(reset.resource, &limit);
-        }
-    }
-    setpriority(PRIO_PROCESS, 0, 0);
-}
-
-// The user pkexec ran the helper for, from PKEXEC_UID; nothing when the helper
-// was not started through pkexec as root (then its caller is who it runs as).
-struct Caller {
-    uid_t uid;
-    gid_t gid;
-    std::vector<gid_t> groups;
-};
-
-std::optional<std::string> FindCaller(std::optional<Caller>& caller) {
-    const char* text = std::getenv("PKEXEC_UID");
-    if (geteuid() != 0 || text == nullptr) {
-        return std::nullopt;
-    }
-    const std::string_view digits(text);
-    uid_t uid = 0;
-    if (digits.empty() || digits.size() > 10 || digits.find_first_not_of("0123456789") != std::string_view::npos ||
-        std::stoull(std::string(digits)) >= static_cast<unsigned long long>(static_cast<uid_t>(-1))) {
-        return "pkexec named no valid calling user";
-    }
-    uid = static_cast<uid_t>(std::stoul(std::string(digits)));
-    std::vector<char> buffer(16384);
-    passwd entry{};
-    passwd* found = nullptr;
-    if (getpwuid_r(uid, &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr) {
-        return "the calling user " + std::to_string(uid) + " has no account entry";
-    }
-    int count = 64;
-    std::vector<gid_t> groups(static_cast<std::size_t>(count));
-    while (getgrouplist(found->pw_name, found->pw_gid, groups.data(), &count) < 0) {
-        if (count > 65536) {
-            return "the calling user's groups cannot be listed";
-        }
-        groups.resize(static_cast<std::size_t>(count) * 2 + 1);
-        count = static_cast<int>(groups.size());
-    }
-    groups.resize(static_cast<std::size_t>(count));
-    caller = Caller{uid, found->pw_gid, std::move(groups)};
-    return std::nullopt;
-}
-
-// Changes into the caller's directory with the caller's own file-system
-// identity, so that only a directory the caller can reach is entered, links
-// are followed as the caller may follow them, and a refusal tells no more than
-// the caller could find out alone. The setup library later reads the current
-// directory to complete a relative DBQ: what it reads is then the caller's.
-// Returns 0 or the errno of the failure.
-int EnterDirectoryAs(const std::optional<Caller>& caller, const std::string& directory) {
-    if (!caller) {
-        return chdir(directory.c_str()) == 0 ? 0 : errno;
-    }
-    std::vector<gid_t> ownGroups(static_cast<std::size_t>(std::max(getgroups(0, nullptr), 0)));
-    if (getgroups(static_cast<int>(ownGroups.size()), ownGroups.data()) < 0 ||
-        setgroups(caller->groups.size(), caller->groups.data()) != 0) {
-        return EPERM;
-    }
-    setfsgid(caller->gid);
-    setfsuid(caller->uid);
-    // setfsuid and setfsgid say only what the identity was; asking again tells
-    // whether the change took.
-    const bool becameCaller = static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))) == caller->uid &&
-                              static_cast<gid_t>(setfsgid(static_cast<gid_t>(-1))) == caller->gid;
-    const int error = !becameCaller ? EPERM : (chdir(directory.c_str()) == 0 ? 0 : errno);
-    setfsuid(geteuid());
-    setfsgid(getegid());
-    if (setgroups(ownGroups.size(), ownGroups.data()) != 0 ||
-        static_cast<uid_t>(setfsuid(static_cast<uid_t>(-1))) != geteuid()) {
-        // Unable to become root again for the file system: write nothing.
-        std::_Exit(ExitNotAllowed);
-    }
-    return error;
-}
-
 // What is wrong with a decoded request, or nothing. Only "add a System DSN
 // for the Access driver" can be expressed at all; this checks the rest.
 std::optional<std::pair<std::uint32_t, std::string>> RequestProblem(const dsn::SystemDsnRequest& request) {
@@ -301,13 +191,11 @@ int main(int argc, char**) {
     // The system odbc.ini is created 0644 by the setup library; nothing the
     // helper makes is ever writable by others.
     umask(022);
-    // An answer the caller no longer reads must not turn into a kill by
-    // signal, which the caller could not tell from a crash; a write past a
-    // file size limit fails with an error instead of killing the helper half-way.
-    std::signal(SIGPIPE, SIG_IGN);
-    std::signal(SIGXFSZ, SIG_IGN);
-    std::signal(SIGALRM, SIG_DFL);
-    ResetResourceLimits();
+    // Nothing the caller set up before pkexec may hold the helper back or end
+    // it half-way. An answer the caller no longer reads must not turn into a
+    // kill by signal, which the caller could not tell from a crash, so
+    // SIGPIPE is ignored; SIGALRM, neither blocked nor ignored, ends it.
+    ResetInheritedState();
     alarm(MaxRunSeconds);
 
     if (argc != 1) {
@@ -347,9 +235,9 @@ int main(int argc, char**) {
     // The setup library resolves a relative DBQ or DefaultDir against the
     // current directory; pkexec starts the helper in root's home, so go to
     // the caller's, as the caller.
-    if (const int error = EnterDirectoryAs(caller, request->directory); error != 0) {
-        return NotAllowed(ODBC_ERROR_INVALID_PATH, "cannot change to the caller's current directory " +
-                                                       request->directory + ": " + std::strerror(error));
+    if (const auto refusal = EnterDirectoryAs(caller, request->directory)) {
+        return NotAllowed(ODBC_ERROR_INVALID_PATH,
+                          "cannot change to the caller's current directory " + request->directory + ": " + *refusal);
     }
 
     // Through the program's own installer, which tells the setup library the

@@ -1,17 +1,27 @@
 // The built privileged helper, run directly against a sandbox (not root
 // through pkexec, so it honours ODBCSYSINI) with hostile standard input.
+#include <chrono>
+#include <csignal>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/ioprio.h>
 #include <pwd.h>
+#include <sched.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -30,6 +40,8 @@ using tarnwick::testing::OdbcSandbox;
 using tarnwick::testing::RunCommand;
 
 const std::string Helper = TARNWICK_HELPER_BUILT;
+// The same helper built to end by its alarm after two seconds instead of sixty.
+const std::string QuickAlarmHelper = TARNWICK_QUICK_ALARM_HELPER_BUILT;
 
 const std::string KeptSources = "# kept by every refusal\n"
                                 "[Kept]\n"
@@ -302,12 +314,56 @@ TEST(Helper, AsRootThroughPkexecIgnoresTheCallersOdbcFolders) {
 // Root could enter every folder and resolve every link; the helper enters the
 // caller's directory as the caller, so what it stores and what it refuses
 // tell no more than the caller could see: a folder inside one that only root
-// may enter is refused alike whether it exists or not, and so is a link to it.
+// may enter is refused alike whether it exists or not, and so is a link to it,
+// and so is the current directory of a root process through /proc (which
+// only root's capabilities could follow) and any name inside it.
 struct CallerDirectoryCase {
     const char* name;
-    std::string directory; // under a fresh folder: "open/" (0755) and "closed/" (0700)
-    std::string stored;    // the Database= written, or empty for a refusal
+    // Under a fresh folder: "/open" (0755) and "/closed" (0700) holding
+    // "/inside" (0755, holding "/file"); or, starting with "<cwd>", under
+    // /proc/PID/cwd of a root process sitting in "/closed/inside".
+    std::string directory;
+    std::string stored; // the Database= written, or empty for a refusal
     friend void PrintTo(const CallerDirectoryCase& c, std::ostream* os) { *os << c.name; }
+};
+
+// A root process that sits in `folder` until it is dropped.
+class ProcessSittingIn {
+public:
+    explicit ProcessSittingIn(const std::string& folder) {
+        int ready[2];
+        if (pipe(ready) != 0) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ready[0]);
+            if (chdir(folder.c_str()) != 0 || write(ready[1], "x", 1) != 1) {
+                _exit(1);
+            }
+            for (;;) {
+                pause();
+            }
+        }
+        close(ready[1]);
+        char byte = 0;
+        settled_ = pid_ > 0 && read(ready[0], &byte, 1) == 1;
+        close(ready[0]);
+    }
+    ProcessSittingIn(const ProcessSittingIn&) = delete;
+    ProcessSittingIn& operator=(const ProcessSittingIn&) = delete;
+    ~ProcessSittingIn() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool Settled() const { return settled_; }
+    std::string CurrentDirectoryLink() const { return "/proc/" + std::to_string(pid_) + "/cwd"; }
+
+private:
+    pid_t pid_ = -1;
+    bool settled_ = false;
 };
 
 class HelperAsCaller : public ::testing::TestWithParam<CallerDirectoryCase> {};
@@ -325,9 +381,16 @@ TEST_P(HelperAsCaller, ResolvesTheDirectoryWithTheCallersRights) {
         ASSERT_EQ(chmod((top + folder).c_str(), static_cast<mode_t>(mode)), 0);
     }
     ASSERT_EQ(symlink((top + "/closed/inside").c_str(), (top + "/open/link").c_str()), 0);
+    tarnwick::testing::WriteFile(top + "/closed/inside/file", "");
+    const ProcessSittingIn sitter(top + "/closed/inside");
+    ASSERT_TRUE(sitter.Settled());
+    std::string directory = GetParam().directory;
+    const std::string_view cwd = "<cwd>";
+    directory = directory.rfind(cwd, 0) == 0 ? sitter.CurrentDirectoryLink() + directory.substr(cwd.size())
+                                             : top + directory;
 
-    const RootRun run = RunAsRootForNobody(
-        sandbox, With(GoodRequest("AsCaller"), &dsn::SystemDsnRequest::directory, top + GetParam().directory));
+    const RootRun run =
+        RunAsRootForNobody(sandbox, With(GoodRequest("AsCaller"), &dsn::SystemDsnRequest::directory, directory));
     std::filesystem::remove_all(top);
 
     ASSERT_TRUE(run.answer) << run.output;
@@ -349,7 +412,185 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CallerDirectoryCase{"ReadableFolder", "/open", "/open/dates.mdb"},
                       CallerDirectoryCase{"FolderBehindRootOnlyFolder", "/closed/inside", ""},
                       CallerDirectoryCase{"MissingFolderBehindRootOnlyFolder", "/closed/missing", ""},
-                      CallerDirectoryCase{"LinkIntoRootOnlyFolder", "/open/link", ""}),
+                      CallerDirectoryCase{"LinkIntoRootOnlyFolder", "/open/link", ""},
+                      CallerDirectoryCase{"RootProcessDirectoryBehindRootOnlyFolder", "<cwd>", ""},
+                      CallerDirectoryCase{"MissingFolderInRootProcessDirectory", "<cwd>/missing", ""},
+                      CallerDirectoryCase{"FileInRootProcessDirectory", "<cwd>/file", ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// pkexec keeps its caller's signal mask, ignored signals, scheduling policy,
+// CPU affinity, I/O priority and timer slack across exec. A helper started by
+// a caller that set them all up to hold it back, its standard input open and
+// empty, so that it waits for its request.
+constexpr unsigned long CallersTimerSlack = 987654321;
+
+void HoldBackAsACallerCould() {
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    for (const int signal : {SIGALRM, SIGTSTP, SIGTERM}) {
+        sigaddset(&blocked, signal);
+    }
+    sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    for (const int signal : {SIGALRM, SIGCHLD, SIGHUP, SIGINT}) {
+        std::signal(signal, SIG_IGN);
+    }
+    setpriority(PRIO_PROCESS, 0, 15);
+    const sched_param param{};
+    sched_setscheduler(0, SCHED_IDLE, &param);
+    cpu_set_t own;
+    sched_getaffinity(0, sizeof own, &own);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &own)) {
+            cpu_set_t one;
+            CPU_ZERO(&one);
+            CPU_SET(cpu, &one);
+            sched_setaffinity(0, sizeof one, &one);
+            break;
+        }
+    }
+    syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, IOPRIO_PRIO_VALUE(IOPRIO_CLASS_IDLE, 7));
+    prctl(PR_SET_TIMERSLACK, CallersTimerSlack);
+}
+
+class HeldBackHelper {
+public:
+    explicit HeldBackHelper(const std::string& helper) {
+        int input[2];
+        if (pipe2(input, O_CLOEXEC) != 0) {
+            return;
+        }
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            if (dup2(input[0], STDIN_FILENO) < 0 || dup2(null, STDOUT_FILENO) < 0) {
+                _exit(127);
+            }
+            HoldBackAsACallerCould();
+            execl(helper.c_str(), helper.c_str(), nullptr);
+            _exit(127);
+        }
+        close(input[0]);
+        input_ = input[1];
+    }
+    HeldBackHelper(const HeldBackHelper&) = delete;
+    HeldBackHelper& operator=(const HeldBackHelper&) = delete;
+    ~HeldBackHelper() {
+        CloseInput();
+        if (pid_ > 0 && !ended_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    pid_t Pid() const { return pid_; }
+    void CloseInput() {
+        if (input_ >= 0) {
+            close(input_);
+            input_ = -1;
+        }
+    }
+
+    // Whether it has come to read its request from standard input.
+    bool WaitUntilReadingItsRequest() const {
+        const std::string reading = std::to_string(SYS_read) + " 0x0 ";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream file("/proc/" + std::to_string(pid_) + "/syscall");
+            std::string line;
+            if (std::getline(file, line) && line.rfind(reading, 0) == 0) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    // Its wait status once it ends by itself, or nothing if it is still
+    // running after `limit` (then it is killed).
+    std::optional<int> WaitForEnd(std::chrono::seconds limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        int status = 0;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                ended_ = true;
+                return status;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return std::nullopt;
+    }
+
+    // A field of /proc/PID/status read as a hexadecimal mask.
+    std::uint64_t StatusMask(const std::string& field) const {
+        std::ifstream file("/proc/" + std::to_string(pid_) + "/status");
+        for (std::string line; std::getline(file, line);) {
+            if (line.rfind(field + ":", 0) == 0) {
+                return std::stoull(line.substr(field.size() + 1), nullptr, 16);
+            }
+        }
+        ADD_FAILURE() << "no " << field << " in the helper's status";
+        return 0;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int input_ = -1;
+    bool ended_ = false;
+};
+
+constexpr std::uint64_t Bit(int signal) { return std::uint64_t{1} << (signal - 1); }
+
+// None of it is left in the helper by the time it reads its request: a
+// blocked or ignored SIGALRM would keep its alarm from ending it, a ^Z from
+// the caller's terminal would stop it while it holds the lock on odbc.ini,
+// and an idle policy on one busy CPU would starve it there.
+TEST(Helper, LeavesNothingOfHowItsCallerHeldItBack) {
+    if (geteuid() != 0) {
+        GTEST_SKIP() << "needs root to lift an idle scheduling policy and a raised nice value";
+    }
+    cpu_set_t testsCpus;
+    ASSERT_EQ(sched_getaffinity(0, sizeof testsCpus, &testsCpus), 0);
+    HeldBackHelper helper(Helper);
+    ASSERT_GT(helper.Pid(), 0);
+    ASSERT_TRUE(helper.WaitUntilReadingItsRequest());
+
+    EXPECT_EQ(helper.StatusMask("SigBlk"), 0u);
+    const std::uint64_t ignored = helper.StatusMask("SigIgn");
+    EXPECT_EQ(ignored & (Bit(SIGALRM) | Bit(SIGCHLD) | Bit(SIGHUP) | Bit(SIGINT)), 0u) << std::hex << ignored;
+    EXPECT_EQ(ignored & (Bit(SIGTSTP) | Bit(SIGTTIN) | Bit(SIGTTOU)), Bit(SIGTSTP) | Bit(SIGTTIN) | Bit(SIGTTOU))
+        << std::hex << ignored;
+    EXPECT_EQ(sched_getscheduler(helper.Pid()), SCHED_OTHER);
+    errno = 0;
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(helper.Pid())), 0);
+    EXPECT_EQ(errno, 0);
+    cpu_set_t helpersCpus;
+    ASSERT_EQ(sched_getaffinity(helper.Pid(), sizeof helpersCpus, &helpersCpus), 0);
+    cpu_set_t both;
+    CPU_AND(&both, &testsCpus, &helpersCpus);
+    EXPECT_TRUE(CPU_EQUAL(&both, &testsCpus)) << CPU_COUNT(&helpersCpus) << " of " << CPU_COUNT(&testsCpus);
+    const long ioPriority = syscall(SYS_ioprio_get, IOPRIO_WHO_PROCESS, helper.Pid());
+    ASSERT_GE(ioPriority, 0);
+    EXPECT_NE(IOPRIO_PRIO_CLASS(ioPriority), IOPRIO_CLASS_IDLE);
+    std::ifstream slack("/proc/" + std::to_string(helper.Pid()) + "/timerslack_ns");
+    unsigned long slackNs = 0;
+    ASSERT_TRUE(slack >> slackNs);
+    EXPECT_NE(slackNs, CallersTimerSlack);
+
+    helper.CloseInput();
+    const auto status = helper.WaitForEnd(std::chrono::seconds(30));
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << *status;
+}
+
+// A request that never comes, from a caller that blocked and ignored SIGALRM:
+// the alarm ends the helper all the same.
+TEST(Helper, AlarmEndsItWhateverItsCallerDidWithSigalrm) {
+    HeldBackHelper helper(QuickAlarmHelper);
+    ASSERT_GT(helper.Pid(), 0);
+
+    const auto status = helper.WaitForEnd(std::chrono::seconds(40));
+    ASSERT_TRUE(status) << "still running after 40 seconds";
+    EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGALRM) << *status;
+}
 
 } // namespace
