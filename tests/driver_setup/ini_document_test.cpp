@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <iostream>
 #include <iterator>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -70,12 +71,38 @@ std::string ListingOf(const IniDocument& document) {
     return document.Problem() ? std::string(kRefusedListing) : ListingOf(document.Sections());
 }
 
+enum class Reader { SystemDsns, SystemAndUserDsns };
+
 // Each file is listed by a process of its own: libodbcinst caches lookups.
-std::string ProbeListing(const OdbcSandbox& sandbox, const std::string& text) {
+// Read with the User DSNs, the user's file is an empty one in the sandbox.
+std::string ProbeListing(const OdbcSandbox& sandbox, const std::string& text, Reader reader = Reader::SystemDsns) {
     sandbox.WriteOdbcIni(text);
-    const auto result = RunCommand({INI_PROBE}, sandbox.Environment());
+    auto environment = sandbox.Environment();
+    std::vector<std::string> command{INI_PROBE};
+    if (reader == Reader::SystemAndUserDsns) {
+        environment["ODBCINI"] = sandbox.Dir() + "/user-odbc.ini";
+        testing::WriteFile(environment["ODBCINI"], "");
+        command.push_back("both");
+    }
+    const auto result = RunCommand(command, environment);
     EXPECT_EQ(result.exitCode, 0) << result.output;
     return result.output;
+}
+
+// The lines a listing gives under the first header "[name]", or nothing
+// when it lists no such section.
+std::optional<std::string> ListedSection(const std::string& listing, const std::string& name) {
+    const std::string header = "[" + EscapedForListing(name) + "]\n";
+    std::size_t at = listing.rfind(header, 0) == 0 ? 0 : listing.find("\n" + header);
+    if (at == std::string::npos) {
+        return std::nullopt;
+    }
+    at = listing.find('\n', at + (at == 0 ? 0 : 1)) + 1;
+    std::size_t end = at;
+    while (end < listing.size() && listing[end] != '[') {
+        end = listing.find('\n', end) + 1;
+    }
+    return listing.substr(at, end - at);
 }
 
 struct ReadingCase {
@@ -191,6 +218,7 @@ struct Counts {
     std::size_t edits = 0;
     std::size_t sections = 0;
     std::size_t keys = 0;
+    std::size_t writtenReadWithUsers = 0; // sections written, listed as clients reading User DSNs too see them
 
     void Add(const std::string& listing) {
         for (std::size_t at = 0; at < listing.size(); at = listing.find('\n', at) + 1) {
@@ -227,7 +255,12 @@ void CompareReadingAndEdits(const OdbcSandbox& sandbox, const std::string& label
         return std::find_if(sections.begin(), sections.end(),
                             [&](const auto& section) { return EqualsIgnoringCase(section.name, name); });
     };
-    auto check = [&](const std::string& what, const IniDocument& edited, const Sections& expected) {
+    // `written` names the section that the edit wrote, if it wrote one. Clients
+    // that read User DSNs too read the system file by narrower rules, under
+    // which the other sections may read differently from the start; but the
+    // section written must read the same for them.
+    auto check = [&](const std::string& what, const IniDocument& edited, const Sections& expected,
+                     const std::string& written) {
         SCOPED_TRACE(what);
         const std::string editedText = edited.Text();
         const IniDocument reread(editedText);
@@ -237,6 +270,12 @@ void CompareReadingAndEdits(const OdbcSandbox& sandbox, const std::string& label
         EXPECT_EQ(after, ListingOf(expected));
         ++counts.edits;
         counts.Add(after);
+        // (A section without a name before it ends unixODBC's list of sections.)
+        if (const auto mine = written.empty() ? std::nullopt : ListedSection(after, written)) {
+            const std::string withUsers = ProbeListing(sandbox, editedText, Reader::SystemAndUserDsns);
+            EXPECT_EQ(ListedSection(withUsers, written), mine) << withUsers;
+            ++counts.writtenReadWithUsers;
+        }
     };
 
     if (!names.empty()) {
@@ -245,24 +284,25 @@ void CompareReadingAndEdits(const OdbcSandbox& sandbox, const std::string& label
         replaced.SetSection(target, entries);
         Sections expected = before;
         *firstNamed(expected, target) = {target, entries};
-        check("replacing [" + EscapedForListing(target) + "]", replaced, expected);
+        check("replacing [" + EscapedForListing(target) + "]", replaced, expected, target);
 
         IniDocument removed(text);
         EXPECT_TRUE(removed.RemoveSection(target));
         expected = before;
         expected.erase(firstNamed(expected, target));
-        check("removing [" + EscapedForListing(target) + "]", removed, expected);
+        check("removing [" + EscapedForListing(target) + "]", removed, expected, "");
     }
     IniDocument added(text);
     added.SetSection("Tarnwick Added", entries);
     Sections expected = before;
     expected.push_back({"Tarnwick Added", entries});
-    check("adding [Tarnwick Added]", added, expected);
+    check("adding [Tarnwick Added]", added, expected, "Tarnwick Added");
 }
 
 void PrintCounts(const Counts& counts, const std::string& what) {
     std::cout << "Compared with unixODBC: " << counts.files << " files (" << what << ") and " << counts.edits
-              << " edits of them; " << counts.sections << " sections and " << counts.keys << " keys listed\n";
+              << " edits of them; " << counts.sections << " sections and " << counts.keys << " keys listed; "
+              << counts.writtenReadWithUsers << " written sections read back with User DSNs\n";
 }
 
 TEST(IniReadingTest, KnownFilesReadAndEditLikeUnixOdbc) {

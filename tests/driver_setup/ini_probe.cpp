@@ -1,5 +1,7 @@
 // Lists an odbc.ini as unixODBC's installer library reads it for System DSNs:
-// run with ODBCSYSINI naming the folder that holds it. Prints "refused" when
+// run with ODBCSYSINI naming the folder that holds it. Given "both", lists it
+// as a client does that reads System and User DSNs together (ODBCINI naming
+// the user's file), which reads the system file by rules of its own. Prints "refused" when
 // the library cannot read the file; otherwise, for every section it lists, in
 // its order, "[name]", followed (for the first section of each name, which is
 // the one every lookup finds) by "name=value" for each entry it lists, with
@@ -47,9 +49,10 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     using tarnwick::testing::EscapedForListing;
-    if (!SQLSetConfigMode(ODBC_SYSTEM_DSN)) {
+    const bool both = argc > 1 && std::string(argv[1]) == "both";
+    if (!SQLSetConfigMode(both ? ODBC_BOTH_DSN : ODBC_SYSTEM_DSN)) {
         std::fputs("SQLSetConfigMode failed\n", stderr);
         return 2;
     }
