@@ -19,6 +19,8 @@ bool IsControl(char c) {
     return byte < 0x20 || byte == 0x7f;
 }
 
+bool IsAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
 bool HasControl(const std::string& text) {
     for (char c : text) {
         if (IsControl(c)) {
@@ -191,6 +193,12 @@ std::vector<SetupError> CheckEntry(const std::string& keyword, const std::string
         }
         if (keyword.front() == '#' || keyword.front() == ';') {
             refuse(cannot + "it begins with '" + std::string(1, keyword.front()) + "', which marks a comment.");
+        }
+        // Clients that read System DSNs along with their user's own file take
+        // only lines that start with an ASCII letter or digit for entries.
+        if (errors.empty() && !IsAsciiAlphanumeric(keyword.front())) {
+            refuse(cannot + "it does not begin with a letter or digit, and clients that read User DSNs too would "
+                            "not see it.");
         }
     }
     const std::string ofKeyword = "The value of " + (keyword.empty() ? std::string("an attribute") : QuotedExcerpt(keyword));
