@@ -11,8 +11,9 @@ namespace tarnwick::setup {
 
 // The longest line unixODBC reads back whole: it reads with fgets into a
 // buffer of 1000 bytes (INI_MAX_LINE), which takes at most 999 bytes at a time,
-// the '\n' included. A longer line is read as several lines, each of which may
-// be an entry, a comment or even a section header of its own.
+// the '\n' among them. A line of 999 bytes still reads whole (its '\n' comes
+// as a blank piece of its own); a longer one is read as several lines, each of
+// which may be an entry, a comment or even a section header of its own.
 constexpr std::size_t kMaxIniLineLength = 999;
 
 // An odbc.ini file as unixODBC (2.3.11 to 2.3.14 alike) reads it for a System
@@ -64,9 +65,10 @@ public:
 
     explicit IniDocument(std::string text);
 
-    // Why unixODBC cannot read this file reliably (with the line number), or
-    // nothing when it can. Such a file must not be edited: what unixODBC would
-    // make of the result cannot be foreseen.
+    // Why unixODBC refuses to read this file at all (with the line number), or
+    // nothing when it reads it. Such a file must not be edited: no client sees
+    // a data source in it, and which lines its author meant as what cannot be
+    // told.
     const std::optional<std::string>& Problem() const { return problem_; }
 
     // What Problem() would say of a document of this text, without building one.
@@ -87,16 +89,17 @@ public:
 
     // Makes the first section of that name read "[name]" followed by exactly
     // `entries`, or appends such a section when there is none. The new entries
-    // take the place of the first old one; comments and ignored lines inside the
-    // section stay where they were.
+    // take the place of the first old one; comments and blank lines inside the
+    // section stay where they were, and an indented header right after it is
+    // moved flush left (see above).
     void SetSection(const std::string& name, const std::vector<Entry>& entries);
 
     // Removes the first section of that name: its header and every line up to its
     // last entry, and a blank line before it when no text follows directly.
     // Comments and blank lines after that stay, since they usually introduce what
     // follows, and they are the only lines that may stand before a section should
-    // the removed one have been the first. Returns false when there is no such
-    // section.
+    // the removed one have been the first; an indented header after them is
+    // moved flush left (see above). Returns false when there is no such section.
     bool RemoveSection(const std::string& name);
 
     std::string Text() const;

@@ -439,6 +439,16 @@ TEST(IniDocumentTest, ReplacingASectionKeepsItsCommentsAndEverythingAround) {
               "DBQ=new.mdb\n  # indented note\n; trailing note\n\n[Last]\nDriver=X\n");
 }
 
+// unixODBC reads "  [Hidden]" as a section, which must stay one; clients that
+// read User DSNs too would take it and its entries for part of [Mine].
+TEST(IniDocumentTest, ReplacingASectionMovesAnIndentedHeaderAfterItFlushLeft) {
+    IniDocument document("[Mine]\nDriver=A\n# Hidden is not mine\n \t[Hidden] note\n  Driver=Other\nServer=db\n");
+    ASSERT_EQ(document.SectionNames(), (std::vector<std::string>{"Mine", "Hidden"}));
+    document.SetSection("Mine", {{"Driver", "A"}, {"DBQ", "/a.mdb"}});
+    EXPECT_EQ(document.Text(),
+              "[Mine]\nDriver=A\nDBQ=/a.mdb\n# Hidden is not mine\n[Hidden] note\n  Driver=Other\nServer=db\n");
+}
+
 TEST(IniDocumentTest, ReplacingASectionWithoutEntriesPutsThemUnderTheHeader) {
     IniDocument document("[A]\n# empty so far\n[B]\nK=v\n");
     document.SetSection("A", {{"Driver", "D"}});
