@@ -1,5 +1,9 @@
 #include "data_source_rules.h"
 
+#include <cstdio>
+#include <optional>
+#include <string_view>
+
 #include <odbcinst.h>
 
 #include "ini_document.h"
@@ -15,6 +19,8 @@ bool IsControl(char c) {
     return byte < 0x20 || byte == 0x7f;
 }
 
+bool IsAsciiAlphanumeric(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
 bool HasControl(const std::string& text) {
     for (char c : text) {
         if (IsControl(c)) {
@@ -24,6 +30,92 @@ bool HasControl(const std::string& text) {
     return false;
 }
 
+// The length of the UTF-8 sequence that starts at text[at], or nothing when
+// no valid one does: shortest forms only, no surrogates, nothing past U+10FFFF.
+std::optional<std::size_t> Utf8SequenceAt(std::string_view text, std::size_t at) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(at);
+    if (lead < 0x80) {
+        return 1;
+    }
+    std::size_t length = 0;
+    unsigned char secondLow = 0x80;
+    unsigned char secondHigh = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        secondLow = lead == 0xe0 ? 0xa0 : 0x80; // shorter forms would do
+        secondHigh = lead == 0xed ? 0x9f : 0xbf; // U+D800 on are surrogates
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        secondLow = lead == 0xf0 ? 0x90 : 0x80;
+        secondHigh = lead == 0xf4 ? 0x8f : 0xbf; // past U+10FFFF
+    } else {
+        return std::nullopt;
+    }
+    if (text.size() - at < length || byte(at + 1) < secondLow || byte(at + 1) > secondHigh) {
+        return std::nullopt;
+    }
+    for (std::size_t i = at + 2; i < at + length; ++i) {
+        if (byte(i) < 0x80 || byte(i) > 0xbf) {
+            return std::nullopt;
+        }
+    }
+    return length;
+}
+
+// Where `text` stops being UTF-8, or nothing when all of it is.
+std::optional<std::size_t> InvalidUtf8At(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const auto length = Utf8SequenceAt(text, at);
+        if (!length) {
+            return at;
+        }
+        at += *length;
+    }
+    return std::nullopt;
+}
+
+// In UTF-8 text: whether it holds a C1 control character, U+0080 to U+009F.
+bool HasC1Control(std::string_view utf8) {
+    for (std::size_t at = 0; at + 1 < utf8.size(); ++at) {
+        if (static_cast<unsigned char>(utf8[at]) == 0xc2 && static_cast<unsigned char>(utf8[at + 1]) <= 0x9f) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string HexByte(char c) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned char>(c));
+    return hex;
+}
+
+// A name for a message: as it is, but bytes that are no UTF-8 or C1 controls
+// as "\xHH", which a message can carry and a reader can see.
+std::string ShownName(const std::string& name) {
+    if (!InvalidUtf8At(name) && !HasC1Control(name)) {
+        return QuotedExcerpt(name);
+    }
+    std::string shown;
+    for (std::size_t at = 0; at < name.size();) {
+        const auto length = Utf8SequenceAt(name, at);
+        const bool c1 = length == 2u && static_cast<unsigned char>(name[at + 1]) <= 0x9f;
+        if (length && !c1) {
+            shown.append(name, at, *length);
+            at += *length;
+            continue;
+        }
+        for (std::size_t i = at; i < at + (c1 ? 2 : 1); ++i) {
+            shown += "\\x" + HexByte(name[i]).substr(2);
+        }
+        at += c1 ? 2 : 1;
+    }
+    return QuotedExcerpt(shown);
+}
+
 bool HasOuterBlank(const std::string& text) { return !text.empty() && (text.front() == ' ' || text.back() == ' '); }
 
 } // namespace
@@ -31,7 +123,7 @@ bool HasOuterBlank(const std::string& text) { return !text.empty() && (text.fron
 std::vector<SetupError> CheckDataSourceName(const std::string& name) {
     std::vector<SetupError> errors;
     auto refuse = [&](const std::string& why) {
-        errors.push_back({ODBC_ERROR_INVALID_DSN, "The data source name " + QuotedExcerpt(name) + " " + why});
+        errors.push_back({ODBC_ERROR_INVALID_DSN, "The data source name " + ShownName(name) + " " + why});
     };
     if (name.empty()) {
         errors.push_back({ODBC_ERROR_INVALID_DSN, "The data source name is empty."});
@@ -51,7 +143,12 @@ std::vector<SetupError> CheckDataSourceName(const std::string& name) {
         refuse("contains " + std::string(forbidden.size() == 1 ? "the character " : "the characters ") + forbidden +
                "; none of [ ] { } ( ) , ; ? * = ! @ \\ may appear in a data source name.");
     }
-    if (HasControl(name)) {
+    const auto invalidAt = InvalidUtf8At(name);
+    if (invalidAt) {
+        refuse("is not valid UTF-8 (byte " + std::to_string(*invalidAt + 1) + " is " + HexByte(name[*invalidAt]) +
+               "); clients could neither show nor type it.");
+    }
+    if (HasControl(name) || (!invalidAt && HasC1Control(name))) {
         refuse("contains a line break, tab or other control character.");
     }
     if (HasOuterBlank(name)) {
@@ -96,6 +193,12 @@ std::vector<SetupError> CheckEntry(const std::string& keyword, const std::string
         }
         if (keyword.front() == '#' || keyword.front() == ';') {
             refuse(cannot + "it begins with '" + std::string(1, keyword.front()) + "', which marks a comment.");
+        }
+        // Clients that read System DSNs along with their user's own file take
+        // only lines that start with an ASCII letter or digit for entries.
+        if (errors.empty() && !IsAsciiAlphanumeric(keyword.front())) {
+            refuse(cannot + "it does not begin with a letter or digit, and clients that read User DSNs too would "
+                            "not see it.");
         }
     }
     const std::string ofKeyword = "The value of " + (keyword.empty() ? std::string("an attribute") : QuotedExcerpt(keyword));

@@ -11,9 +11,10 @@ namespace tarnwick::setup {
 constexpr std::size_t kMaxDataSourceNameLength = 32;
 
 // What a data source name must be to stand as an odbc.ini section header and be
-// found again by every client: 1 to 32 bytes, none of the characters
-// [ ] { } ( ) , ; ? * = ! @ \, no control characters, no blank at either end,
-// and not the name of one of the file's own settings sections.
+// found again by every client: 1 to 32 bytes of UTF-8, none of the characters
+// [ ] { } ( ) , ; ? * = ! @ \, no control characters (U+0000 to U+001F, U+007F
+// and U+0080 to U+009F), no blank at either end, and not the name of one of the
+// file's own settings sections.
 std::vector<SetupError> CheckDataSourceName(const std::string& name);
 
 // The driver name is written as the data source's Driver= value.

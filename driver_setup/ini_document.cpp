@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "attribute_list.h"
 
@@ -11,33 +10,46 @@ namespace tarnwick::setup {
 namespace {
 
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-constexpr std::uint32_t kMaxLineSize = std::numeric_limits<std::uint32_t>::max();
 
 bool IsIniBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 bool IsCommentStart(char c) { return c == '#' || c == ';'; }
 
-// A line that unixODBC reads as nothing anywhere in the file: blank, or a comment
-// after blanks. Only such lines may stand before the first section.
-bool IsBlankOrComment(std::string_view content) {
-    const std::string_view trimmed = TrimIniBlanks(content);
-    return trimmed.empty() || IsCommentStart(trimmed.front());
+// What unixODBC sees of a piece: its C string, which ends at a NUL byte.
+std::string_view UpToNul(std::string_view piece) { return piece.substr(0, piece.find('\0')); }
+
+std::string_view SkipLeadingBlanks(std::string_view text) {
+    std::size_t begin = 0;
+    while (begin < text.size() && IsIniBlank(text[begin])) {
+        ++begin;
+    }
+    return text.substr(begin);
 }
 
-std::string LineNumbered(std::size_t index) { return "line " + std::to_string(index + 1); }
+// A piece that unixODBC reads as nothing anywhere in the file: blank, or a
+// comment after blanks. Only such pieces may stand before the first section.
+bool IsBlankOrComment(std::string_view piece) {
+    const std::string_view seen = SkipLeadingBlanks(UpToNul(piece));
+    return seen.empty() || IsCommentStart(seen.front());
+}
+
+// The length of the piece that fgets(buffer, 1000, file) reads at `position`.
+std::size_t PieceSize(std::string_view text, std::size_t position) {
+    const std::size_t limit = std::min(kMaxIniLineLength, text.size() - position);
+    const auto* start = text.data() + position;
+    const auto* newline = static_cast<const char*>(std::memchr(start, '\n', limit));
+    return newline == nullptr ? limit : static_cast<std::size_t>(newline - start) + 1;
+}
 
 } // namespace
 
 std::string_view TrimIniBlanks(std::string_view text) {
-    std::size_t begin = 0;
+    text = SkipLeadingBlanks(text);
     std::size_t end = text.size();
-    while (begin < end && IsIniBlank(text[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsIniBlank(text[end - 1])) {
+    while (end > 0 && IsIniBlank(text[end - 1])) {
         --end;
     }
-    return text.substr(begin, end - begin);
+    return text.substr(0, end);
 }
 
 IniDocument::IniDocument(std::string text) : storage_(std::move(text)), originalSize_(storage_.size()) {
@@ -52,51 +64,44 @@ std::optional<std::string> IniDocument::ProblemIn(std::string_view text) { retur
 std::optional<std::string> IniDocument::Scan(std::string_view text, std::vector<Line>* lines) {
     std::optional<std::string> problem;
     bool inSection = false;
-    std::size_t number = 0;
+    std::size_t number = 1; // of the line (not piece) for messages
     std::size_t position = 0;
     while (position < text.size()) {
-        const char* start = text.data() + position;
-        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', text.size() - position));
-        const std::size_t size =
-            newline == nullptr ? text.size() - position : static_cast<std::size_t>(newline - start) + 1;
-        const std::string_view content = text.substr(position, newline == nullptr ? size : size - 1);
-        Line line{position, 0, Kind::Other};
+        const std::size_t size = PieceSize(text, position);
+        const std::string_view piece = text.substr(position, size);
+        Line line{position, static_cast<std::uint32_t>(size), Kind::Other};
         position += size;
 
-        if (!problem && content.size() > kMaxIniLineLength) {
-            problem = LineNumbered(number) + " is longer than " + std::to_string(kMaxIniLineLength) +
-                      " bytes, and unixODBC reads it in pieces";
-        }
-        if (!problem && content.find('\0') != std::string_view::npos) {
-            problem = LineNumbered(number) + " contains a NUL byte";
-        }
-
-        if (!content.empty() && content.front() == '[') {
-            line.kind = Kind::Section;
-            inSection = true;
-        } else if (!inSection) {
-            if (!problem && !IsBlankOrComment(content)) {
-                problem = LineNumbered(number) + " is neither a comment nor a [section] header, but no section "
-                                                 "has begun yet";
+        if (!inSection) {
+            // Until the first section unixODBC looks at a piece's first byte for
+            // the '[' and skips no blanks; anything but blanks and comments
+            // makes it refuse the file.
+            if (piece.front() == '[') {
+                line.kind = Kind::Section;
+                inSection = true;
+            } else if (!problem && !IsBlankOrComment(piece)) {
+                problem = "line " + std::to_string(number) +
+                          (SkipLeadingBlanks(UpToNul(piece)).front() == '['
+                               ? " is a [section] header after blanks, which unixODBC does not accept for the "
+                                 "first section"
+                               : " is neither a comment nor a [section] header, but no section has begun yet");
             }
-        } else if (!content.empty() && !IsIniBlank(content.front()) && !IsCommentStart(content.front())) {
-            line.kind = Kind::Entry;
+        } else {
+            const std::string_view seen = SkipLeadingBlanks(UpToNul(piece));
+            if (!seen.empty() && seen.front() == '[') {
+                line.kind = Kind::Section;
+            } else if (!seen.empty() && !IsCommentStart(seen.front())) {
+                line.kind = Kind::Entry;
+            }
         }
         if (lines != nullptr) {
-            // Only a file of more than 4 GiB can hold a line too long for one
-            // Line; it is refused as unreadable anyway and just kept in pieces.
-            std::size_t left = size;
-            while (left > kMaxLineSize) {
-                lines->push_back({line.begin, kMaxLineSize, line.kind});
-                line = {line.begin + kMaxLineSize, 0, Kind::Other};
-                left -= kMaxLineSize;
-            }
-            line.size = static_cast<std::uint32_t>(left);
             lines->push_back(line);
         } else if (problem) {
             break; // only the verdict is wanted
         }
-        ++number;
+        if (piece.back() == '\n') {
+            ++number;
+        }
     }
     return problem;
 }
@@ -113,12 +118,23 @@ std::vector<std::string> IniDocument::SectionNames() const {
 
 bool IniDocument::HasSection(const std::string& name) const { return FindSection(name) != kNotFound; }
 
-std::vector<IniDocument::Entry> IniDocument::Entries(const std::string& section) const {
-    std::vector<Entry> entries;
-    const std::size_t header = FindSection(section);
-    if (header == kNotFound) {
-        return entries;
+std::vector<IniDocument::Section> IniDocument::Sections() const {
+    std::vector<Section> sections;
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        if (lines_[i].kind == Kind::Section) {
+            sections.push_back({std::string(NameOf(lines_[i])), EntriesFrom(i)});
+        }
     }
+    return sections;
+}
+
+std::vector<IniDocument::Entry> IniDocument::Entries(const std::string& section) const {
+    const std::size_t header = FindSection(section);
+    return header == kNotFound ? std::vector<Entry>() : EntriesFrom(header);
+}
+
+std::vector<IniDocument::Entry> IniDocument::EntriesFrom(std::size_t header) const {
+    std::vector<Entry> entries;
     const std::size_t end = SectionEnd(header);
     for (std::size_t i = header + 1; i < end; ++i) {
         if (lines_[i].kind == Kind::Entry) {
@@ -191,6 +207,7 @@ void IniDocument::SetSection(const std::string& name, const std::vector<Entry>& 
 
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header), lines_.begin() + static_cast<std::ptrdiff_t>(end));
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(header), section.begin(), section.end());
+    UnindentSectionFrom(header + section.size());
 }
 
 bool IniDocument::RemoveSection(const std::string& name) {
@@ -198,14 +215,12 @@ bool IniDocument::RemoveSection(const std::string& name) {
     if (header == kNotFound) {
         return false;
     }
-    // unixODBC ignores indented lines inside a section, but before the first
-    // section it refuses the whole file over one. Such lines therefore belong to
-    // the section they stand in and go with it; only comments and blank lines,
-    // which may stand anywhere, are left for what follows.
+    // Up to the last entry; comments and blank lines after it, which may stand
+    // anywhere, even before the first section, are left for what follows.
     const std::size_t end = SectionEnd(header);
     std::size_t last = header;
     for (std::size_t i = header + 1; i < end; ++i) {
-        if (!IsBlankOrComment(Content(lines_[i]))) {
+        if (lines_[i].kind == Kind::Entry) {
             last = i;
         }
     }
@@ -217,7 +232,28 @@ bool IniDocument::RemoveSection(const std::string& name) {
         --first;
     }
     lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.begin() + static_cast<std::ptrdiff_t>(last + 1));
+    UnindentSectionFrom(first);
     return true;
+}
+
+// The next section header at or after `index`, when it follows blanks, is
+// written flush left. unixODBC reads it the same either way, but it refuses an
+// indented header for the first section, which this one may now be; and
+// clients that read the system file together with their user's own take an
+// indented header for no header at all, so its entries would become those of
+// the section before it.
+void IniDocument::UnindentSectionFrom(std::size_t index) {
+    while (index < lines_.size() && lines_[index].kind == Kind::Other) {
+        ++index;
+    }
+    if (index == lines_.size() || lines_[index].kind != Kind::Section || Bytes(lines_[index]).front() == '[') {
+        return;
+    }
+    // Ending in '\n' even when the piece did not (one of 999 bytes that a long
+    // line goes on from): what followed then starts a line of its own, which
+    // unixODBC cuts into the same pieces as before.
+    const std::string content(SkipLeadingBlanks(Content(lines_[index])));
+    lines_[index] = Add(content, Kind::Section);
 }
 
 std::string IniDocument::Text() const {
@@ -285,24 +321,26 @@ std::string_view IniDocument::Content(const Line& line) const {
     return bytes;
 }
 
+std::string_view IniDocument::Seen(const Line& line) const { return SkipLeadingBlanks(UpToNul(Bytes(line))); }
+
 std::string_view IniDocument::NameOf(const Line& line) const {
-    const std::string_view content = Content(line);
+    const std::string_view seen = Seen(line);
     if (line.kind == Kind::Section) {
-        // "[name]", or up to the line's end when the bracket is never closed
-        const std::size_t close = content.find(']', 1);
-        return TrimIniBlanks(content.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+        // "[name]", or up to the piece's end when the bracket is never closed
+        const std::size_t close = seen.find(']', 1);
+        return TrimIniBlanks(seen.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
     }
-    return TrimIniBlanks(content.substr(0, content.find('=')));
+    return TrimIniBlanks(seen.substr(0, seen.find('=')));
 }
 
 std::string_view IniDocument::ValueOf(const Line& entry) const {
-    const std::string_view content = Content(entry);
-    const std::size_t equals = content.find('=');
-    return equals == std::string_view::npos ? std::string_view() : TrimIniBlanks(content.substr(equals + 1));
+    const std::string_view seen = Seen(entry);
+    const std::size_t equals = seen.find('=');
+    return equals == std::string_view::npos ? std::string_view() : TrimIniBlanks(seen.substr(equals + 1));
 }
 
 IniDocument::Line IniDocument::Add(std::string_view content, Kind kind) {
-    // Callers add single lines, which their checks keep far below kMaxLineSize.
+    // Callers add single lines, which their checks keep below kMaxIniLineLength.
     const Line line{storage_.size(), static_cast<std::uint32_t>(content.size() + 1), kind};
     storage_.append(content);
     storage_ += '\n';

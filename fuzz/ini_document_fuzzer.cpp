@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the setup library's odbc.ini parser and editor.
 // What must hold for any file: an untouched document gives back its text byte
-// for byte; on a file unixODBC can read, replacing or removing one section
-// leaves every other section's values as they were and reads back as written.
+// for byte; on a file unixODBC can read, replacing, removing or adding one
+// section leaves a file it can read, in which every other section (in order,
+// with its entries) is as it was and the edited one reads back as written.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,22 +16,23 @@ using namespace tarnwick::setup;
 
 namespace {
 
+using Sections = std::vector<IniDocument::Section>;
+
 void Require(bool condition) {
     if (!condition) {
         __builtin_trap();
     }
 }
 
-bool SameEntries(const std::vector<IniDocument::Entry>& a, const std::vector<IniDocument::Entry>& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (a[i].name != b[i].name || a[i].value != b[i].value) {
-            return false;
-        }
-    }
-    return true;
+Sections::iterator FirstNamed(Sections& sections, const std::string& name) {
+    return std::find_if(sections.begin(), sections.end(),
+                        [&](const auto& section) { return EqualsIgnoringCase(section.name, name); });
+}
+
+void RequireReadsAs(const IniDocument& edited, const Sections& expected) {
+    const IniDocument reread(edited.Text());
+    Require(!reread.Problem());
+    Require(reread.Sections() == expected);
 }
 
 } // namespace
@@ -38,45 +41,52 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string text(reinterpret_cast<const char*>(data), size);
     IniDocument document(text);
     Require(document.Text() == text);
+    Require(!document.Changed());
     if (document.Problem()) {
         return 0;
     }
 
-    const std::vector<std::string> names = document.SectionNames();
-    std::vector<std::vector<IniDocument::Entry>> before;
-    for (const auto& name : names) {
-        before.push_back(document.Entries(name));
-        for (const auto& entry : before.back()) {
-            Require(document.Value(name, entry.name).has_value());
+    // Lookups find the first section of a name and in it the first entry.
+    Sections before = document.Sections();
+    for (const auto& section : before) {
+        if (&*FirstNamed(before, section.name) != &section) {
+            continue;
+        }
+        for (const auto& entry : section.entries) {
+            const auto first = std::find_if(section.entries.begin(), section.entries.end(),
+                                            [&](const auto& other) { return EqualsIgnoringCase(other.name, entry.name); });
+            Require(document.Value(section.name, entry.name) == first->value);
         }
     }
-
-    // Edit the first section when there is one, else add a new one.
-    const std::string target = names.empty() ? std::string("Fuzzed") : names.front();
     const std::vector<IniDocument::Entry> entries{{"Driver", "Microsoft Access Driver (*.mdb)"},
                                                   {"DBQ", "/srv/fuzz.mdb"}};
-    // Sections other than the edited one must read back as before. One whose
-    // name equals the target's but for case is skipped: removing the target
-    // rightly brings such a later section to light.
-    auto othersUnchanged = [&](const IniDocument& after) {
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            if (!EqualsIgnoringCase(names[i], target)) {
-                Require(SameEntries(after.Entries(names[i]), before[i]));
-            }
-        }
-    };
 
-    IniDocument edited(text);
-    edited.SetSection(target, entries);
-    const IniDocument reread(edited.Text());
-    Require(!reread.Problem());
-    Require(SameEntries(reread.Entries(target), entries));
-    othersUnchanged(reread);
+    // Edit the first section that has a name, when there is one.
+    const auto named = std::find_if(before.begin(), before.end(), [](const auto& s) { return !s.name.empty(); });
+    if (named != before.end()) {
+        const std::string target = named->name;
+        IniDocument replaced(text);
+        replaced.SetSection(target, entries);
+        Sections expected = before;
+        *FirstNamed(expected, target) = {target, entries};
+        RequireReadsAs(replaced, expected);
 
-    IniDocument removed(text);
-    Require(removed.RemoveSection(target) == !names.empty());
-    const IniDocument after(removed.Text());
-    Require(!after.Problem());
-    othersUnchanged(after);
+        IniDocument removed(text);
+        Require(removed.RemoveSection(target));
+        expected = before;
+        expected.erase(FirstNamed(expected, target));
+        RequireReadsAs(removed, expected);
+    }
+
+    const std::string added = "Fuzzed";
+    if (!document.HasSection(added)) {
+        IniDocument appended(text);
+        appended.SetSection(added, entries);
+        Sections expected = before;
+        expected.push_back({added, entries});
+        RequireReadsAs(appended, expected);
+        const std::string appendedText = appended.Text();
+        Require(appended.TakeText() == appendedText);
+    }
     return 0;
 }

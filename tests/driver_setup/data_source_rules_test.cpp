@@ -11,6 +11,8 @@
 namespace tarnwick::setup {
 namespace {
 
+using namespace std::string_literals;
+
 struct NameCase {
     const char* label;
     std::string name;
@@ -52,6 +54,22 @@ INSTANTIATE_TEST_SUITE_P(
                       NameCase{"LineBreak", "a\nb", false, "control character"},
                       NameCase{"Tab", "a\tb", false, "control character"},
                       NameCase{"Delete", "a\x7f", false, "control character"},
+                      NameCase{"Nul", "a\0b"s, false, "control character"},
+                      NameCase{"C1NextLine", "a\xc2\x85" "b", false, "control character"},
+                      NameCase{"C1First", "\xc2\x80", false, "control character"},
+                      NameCase{"C1Last", "x\xc2\x9f", false, "control character"},
+                      NameCase{"NoBreakSpaceIsNoControl", "a\xc2\xa0" "b", true, ""},
+                      NameCase{"ThreeAndFourByteCharacters", "\xe2\x82\xac \xf0\x9f\x98\x80", true, ""},
+                      NameCase{"LoneC1Byte", "a\x85", false, "not valid UTF-8 (byte 2 is 0x85)"},
+                      NameCase{"Latin1", "\xdc" "bersicht", false, "not valid UTF-8 (byte 1 is 0xDC)"},
+                      NameCase{"TruncatedSequence", "ab\xe2\x82", false, "not valid UTF-8 (byte 3"},
+                      NameCase{"StrayContinuation", "\xbf", false, "not valid UTF-8"},
+                      NameCase{"OverlongSlash", "a\xc0\xaf", false, "not valid UTF-8 (byte 2"},
+                      NameCase{"OverlongThreeBytes", "\xe0\x80\xaf", false, "not valid UTF-8"},
+                      NameCase{"Surrogate", "\xed\xa0\x80", false, "not valid UTF-8"},
+                      NameCase{"BeyondUnicode", "\xf4\x90\x80\x80", false, "not valid UTF-8"},
+                      NameCase{"InvalidShownEscaped", "a\xffz", false, "\"a\\xFFz\""},
+                      NameCase{"C1ShownEscaped", "a\xc2\x85z", false, "\"a\\xC2\\x85z\""},
                       NameCase{"LeadingBlank", " Sales", false, "blank"},
                       NameCase{"TrailingBlank", "Sales ", false, "blank"},
                       NameCase{"SettingsSection", "odbc", false, "reserved"},
@@ -100,6 +118,9 @@ INSTANTIATE_TEST_SUITE_P(
         AttributeCase{"SemicolonCommentKeyword", {{";Key", "x"}}, "comment"},
         AttributeCase{"BlankAroundKeyword", {{"Key ", "x"}}, "blank"},
         AttributeCase{"ControlInKeyword", {{"K\x01", "x"}}, "control"},
+        AttributeCase{"UnderscoreKeyword", {{"_Key", "x"}}, "letter or digit"},
+        AttributeCase{"NonAsciiKeyword", {{"\xc3\x89t\xc3\xa9", "x"}}, "letter or digit"},
+        AttributeCase{"DigitKeyword", {{"1st", "x"}}, ""},
         AttributeCase{"LineBreakInValue", {{"DBQ", "/a.mdb\n[Injected]\nDriver=Evil"}}, "line break"},
         AttributeCase{"CarriageReturnInValue", {{"DBQ", "a\r"}}, "line break"},
         AttributeCase{"TrailingBlankInValue", {{"DefaultDir", "/data "}}, "blank"}),
