@@ -5,7 +5,9 @@
 #include <csignal>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QFile>
@@ -19,6 +21,7 @@
 #include <odbcinst.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // Declared by no installed header; the setup library uses the same call, so
@@ -89,6 +92,15 @@ bool ChildExitStatusIsDiscarded() {
     return current.sa_handler == SIG_IGN || (current.sa_flags & SA_NOCLDWAIT) != 0;
 }
 
+// Whether `pid`, a child of this process, is gone and reaped by the system:
+// it is no longer anyone's child to wait for. A child that has ended but is
+// not reaped yet is left for QProcess to reap and report.
+bool ReapedBySystem(pid_t pid) {
+    siginfo_t info{};
+    return pid > 0 && waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 &&
+           errno == ECHILD;
+}
+
 // Moves what the child wrote so far out of QProcess's buffers, keeping at
 // most `limit` bytes, so that a child that floods its pipes costs one wait
 // step's worth of memory at most.
@@ -110,6 +122,18 @@ void Collect(QProcess& process, QProcess::ProcessChannel channel, std::string& i
 void LetRunOut(std::unique_ptr<QProcess> process) {
     QProcess* outliving = process.release();
     QObject::connect(outliving, &QProcess::finished, outliving, &QObject::deleteLater);
+}
+
+// A QProcess whose child the system reaped behind its back is never told
+// that the child ended, so destroying it would signal a pid that may belong
+// to another process by now, then wait half a minute for an exit that has
+// already happened. It is kept instead, idle, for the rest of the program:
+// only a program that ignores SIGCHLD after Qt started a process gets here.
+void KeepIdle(std::unique_ptr<QProcess> process) {
+    static std::mutex guard;
+    static std::vector<QProcess*> idle;
+    const std::lock_guard lock(guard);
+    idle.push_back(process.release());
 }
 
 struct ChildOutcome {
@@ -291,6 +315,7 @@ SystemDsnAnswer ElevatingInstaller::AskHelper(const char* driver, const char* at
     process->closeWriteChannel();
 
     ChildOutcome outcome;
+    const auto pid = static_cast<pid_t>(process->processId());
     const auto deadline = std::chrono::steady_clock::now() + settings_.timeout;
     for (;;) {
         Collect(*process, QProcess::StandardOutput, outcome.output, MaxSystemDsnMessage + 1);
@@ -298,6 +323,21 @@ SystemDsnAnswer ElevatingInstaller::AskHelper(const char* driver, const char* at
         if (process->state() == QProcess::NotRunning) {
             outcome.finished = true;
             break;
+        }
+        // Where the system reaps children by itself, QProcess may never learn
+        // that pkexec ended (its wait fails as if pkexec still ran): the
+        // ending is seen here instead, and what it wrote is read to the end.
+        if (ChildExitStatusIsDiscarded() && ReapedBySystem(pid)) {
+            for (const auto channel : {QProcess::StandardOutput, QProcess::StandardError}) {
+                process->setReadChannel(channel);
+                process->waitForReadyRead(0);
+            }
+            Collect(*process, QProcess::StandardOutput, outcome.output, MaxSystemDsnMessage + 1);
+            Collect(*process, QProcess::StandardError, outcome.errors, MaxErrorText);
+            outcome.finished = true;
+            outcome.statusLost = true;
+            KeepIdle(std::move(process));
+            return Interpret(outcome);
         }
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -315,10 +355,12 @@ SystemDsnAnswer ElevatingInstaller::AskHelper(const char* driver, const char* at
         return Interpret(outcome);
     }
     // A child reaped by the system leaves QProcess a failed wait, which it
-    // reports as a crash by signal 0; no signal has that number.
+    // reports as a crash by signal 0; no signal has that number. Where
+    // QProcess did learn the exit status although SIGCHLD is ignored (its
+    // own handler took over, say), that known status counts.
     outcome.crashed = process->exitStatus() == QProcess::CrashExit;
     outcome.code = process->exitCode();
-    outcome.statusLost = ChildExitStatusIsDiscarded() || (outcome.crashed && outcome.code == 0);
+    outcome.statusLost = outcome.crashed && outcome.code == 0;
     return Interpret(outcome);
 }
 

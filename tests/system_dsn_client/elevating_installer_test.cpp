@@ -20,6 +20,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QEventLoop>
+#include <QProcess>
 
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -152,21 +153,43 @@ struct Ending {
     std::uint32_t code;
     std::string messagePart;
     bool childSignalIgnored = false;
+    // With SIGCHLD ignored: what to expect where the exit status was learned after all.
+    std::uint32_t knownCode = 0;
+    std::string knownMessagePart = {};
     friend void PrintTo(const Ending& c, std::ostream* os) { *os << c.name; }
 };
 
 class PkexecEnding : public StandInPkexec, public ::testing::WithParamInterface<Ending> {};
 
+// Whether the system now reaps this process's children by itself.
+bool ChildrenReapedBySystem() {
+    struct sigaction current {};
+    sigaction(SIGCHLD, nullptr, &current);
+    return current.sa_handler == SIG_IGN || (current.sa_flags & SA_NOCLDWAIT) != 0;
+}
+
 TEST_P(PkexecEnding, GivesOneRecordThatSaysWhat) {
     Pkexec(GetParam().pkexecBody);
     ElevatingInstaller installer(settings_);
+    // Qt takes over SIGCHLD when it starts its first process, so a program
+    // that ignores SIGCHLD from then on really loses its children's exit
+    // status; one that ignored it before keeps it through Qt's handler.
+    QProcess first;
+    first.start(QStringLiteral("/bin/true"), {});
+    ASSERT_TRUE(first.waitForFinished(10000));
 
     const double wall = Seconds(CLOCK_MONOTONIC);
     const double cpu = Seconds(CLOCK_PROCESS_CPUTIME_ID);
+    bool statusLost = false;
     {
         const ChildSignalIgnored ignored(GetParam().childSignalIgnored);
         EXPECT_FALSE(Create(installer, List("Refused")));
+        statusLost = ChildrenReapedBySystem();
     }
+    // A known exit status counts wherever the platform still learns it.
+    const bool known = GetParam().childSignalIgnored && !statusLost && GetParam().knownCode != 0;
+    const std::uint32_t code = known ? GetParam().knownCode : GetParam().code;
+    const std::string messagePart = known ? GetParam().knownMessagePart : GetParam().messagePart;
     // A wait that sleeps costs next to no processor time; one that spins
     // costs all of it.
     const double waited = Seconds(CLOCK_MONOTONIC) - wall;
@@ -176,8 +199,8 @@ TEST_P(PkexecEnding, GivesOneRecordThatSaysWhat) {
 
     const auto records = Records(installer);
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].code, GetParam().code);
-    EXPECT_NE(records[0].message.find(GetParam().messagePart), std::string::npos) << records[0].message;
+    EXPECT_EQ(records[0].code, code);
+    EXPECT_NE(records[0].message.find(messagePart), std::string::npos) << records[0].message;
     EXPECT_TRUE(direct_.requests.empty());
 }
 
@@ -210,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"ChildSignalIgnoredWithoutAnswer", "exec 0<&- >&- 2>&-; sleep 0.3; exit 126", 1,
                "exit status is lost: this program ignores SIGCHLD, so the system discards it. Whether the System DSN "
                "was created is unknown.",
-               true}),
+               true, 16, "dismissed"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StandInPkexec, ClosedInputWhileALargeRequestIsWrittenDoesNotKillTheProgram) {
