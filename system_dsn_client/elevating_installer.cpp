@@ -131,9 +131,10 @@ void LetRunOut(std::unique_ptr<QProcess> process) {
 // only a program that ignores SIGCHLD after Qt started a process gets here.
 void KeepIdle(std::unique_ptr<QProcess> process) {
     static std::mutex guard;
-    static std::vector<QProcess*> idle;
+    // Never destroyed, not even at exit, where ~QProcess would wait too.
+    static auto* const idle = new std::vector<QProcess*>;
     const std::lock_guard lock(guard);
-    idle.push_back(process.release());
+    idle->push_back(process.release());
 }
 
 struct ChildOutcome {
