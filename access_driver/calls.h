@@ -37,8 +37,7 @@ SQLRETURN Connect(SQLHDBC dbc, const std::string& dsn);
 SQLRETURN DriverConnect(SQLHDBC dbc, const std::string& in, std::string& out);
 SQLRETURN Prepare(SQLHSTMT stmt, const std::string& sql);
 SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string& sql);
-SQLRETURN GetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buffer_length,
-                  SQLSMALLINT* length);
+SQLRETURN GetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buffer_length, SQLSMALLINT* length);
 SQLRETURN Tables(SQLHSTMT stmt, const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
                  const std::optional<std::string>& table, const std::optional<std::string>& types);
 SQLRETURN Statistics(SQLHSTMT stmt, const std::optional<std::string>& table, SQLUSMALLINT unique);
@@ -47,4 +46,4 @@ SQLRETURN SetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
 SQLRETURN GetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER buffer_length,
                          SQLINTEGER* length);
 
-}  // namespace access_driver
+} // namespace access_driver

@@ -3,8 +3,7 @@
 namespace access_driver {
 namespace {
 
-constexpr const char* kTableColumns =
-    "SELECT CAST(NULL AS TEXT) AS TABLE_CAT, CAST(NULL AS TEXT) AS TABLE_SCHEM, ";
+constexpr const char* kTableColumns = "SELECT CAST(NULL AS TEXT) AS TABLE_CAT, CAST(NULL AS TEXT) AS TABLE_SCHEM, ";
 
 // "'TABLE', 'SYSTEM TABLE'" or "TABLE,VIEW" as a list of names.
 std::vector<std::string> TableTypes(const std::string& list) {
@@ -29,7 +28,7 @@ std::vector<std::string> TableTypes(const std::string& list) {
     return types;
 }
 
-}  // namespace
+} // namespace
 
 CatalogQuery TablesQuery(const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
                          const std::optional<std::string>& table, const std::optional<std::string>& types) {
@@ -38,8 +37,10 @@ CatalogQuery TablesQuery(const std::optional<std::string>& catalog, const std::o
                                "CAST(NULL AS TEXT) AS REMARKS";
     const bool no_table = table && table->empty();
     // The enumerations ODBC defines: catalogs, schemas, table types.
-    if (catalog == "%" && schema && schema->empty() && no_table) return {select + " WHERE 0", {}};
-    if (schema == "%" && catalog && catalog->empty() && no_table) return {select + " WHERE 0", {}};
+    if (catalog == "%" && schema && schema->empty() && no_table)
+        return {select + " WHERE 0", {}};
+    if (schema == "%" && catalog && catalog->empty() && no_table)
+        return {select + " WHERE 0", {}};
     if (types == "%" && catalog && catalog->empty() && schema && schema->empty() && no_table) {
         return {std::string(kTableColumns) +
                     "CAST(NULL AS TEXT) AS TABLE_NAME, type AS TABLE_TYPE, CAST(NULL AS TEXT) AS REMARKS "
@@ -61,7 +62,8 @@ CatalogQuery TablesQuery(const std::optional<std::string>& catalog, const std::o
             query.sql += i ? ", ?" : "?";
             query.parameters.push_back(wanted[i]);
         }
-        if (wanted.empty()) query.sql += "NULL";
+        if (wanted.empty())
+            query.sql += "NULL";
         query.sql += ")";
     }
     query.sql += " ORDER BY TABLE_TYPE, TABLE_NAME";
@@ -76,7 +78,8 @@ CatalogQuery StatisticsQuery(const std::string& table, bool unique_only) {
         "column_name AS COLUMN_NAME, 'A' AS ASC_OR_DESC, CAST(NULL AS INTEGER) AS CARDINALITY, "
         "CAST(NULL AS INTEGER) AS PAGES, CAST(NULL AS TEXT) AS FILTER_CONDITION "
         "FROM tarnwick_catalog_indexes WHERE table_name = ? COLLATE NOCASE";
-    if (unique_only) sql += " AND non_unique = 0";
+    if (unique_only)
+        sql += " AND non_unique = 0";
     sql += " ORDER BY NON_UNIQUE, INDEX_NAME, ORDINAL_POSITION";
     return {sql, {table}};
 }
@@ -89,4 +92,4 @@ CatalogQuery PrimaryKeysQuery(const std::string& table) {
             {table}};
 }
 
-}  // namespace access_driver
+} // namespace access_driver

@@ -27,4 +27,4 @@ CatalogQuery StatisticsQuery(const std::string& table, bool unique_only);
 // SQLPrimaryKeys: the columns of the file's primary key index.
 CatalogQuery PrimaryKeysQuery(const std::string& table);
 
-}  // namespace access_driver
+} // namespace access_driver

@@ -32,4 +32,4 @@ std::string DatabasePath(const std::function<std::string(const char* key)>& look
 // inside a connection string.
 std::optional<std::string> BackendConnectionString(const std::string& extension);
 
-}  // namespace access_driver
+} // namespace access_driver

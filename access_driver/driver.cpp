@@ -36,14 +36,13 @@ constexpr const char* kReadOnly =
 struct HandleState {
     std::vector<Record> records;
     std::size_t records_returned = 0;
-    ConnectionFacts connection;  // connections only
+    ConnectionFacts connection; // connections only
 };
 
 std::mutex state_mutex;
 std::unordered_map<SQLHANDLE, HandleState> states;
 
-template <typename Change>
-auto WithState(SQLHANDLE handle, Change change) {
+template <typename Change> auto WithState(SQLHANDLE handle, Change change) {
     std::lock_guard lock(state_mutex);
     return change(states[handle]);
 }
@@ -63,7 +62,8 @@ void AddRecord(SQLHANDLE handle, std::string sql_state, SQLINTEGER native, std::
 // The path of this library, which SQLite loads as the engine's extension.
 std::string OwnPath() {
     Dl_info info{};
-    if (dladdr(reinterpret_cast<void*>(&OwnPath), &info) == 0 || !info.dli_fname) return {};
+    if (dladdr(reinterpret_cast<void*>(&OwnPath), &info) == 0 || !info.dli_fname)
+        return {};
     return info.dli_fname;
 }
 
@@ -72,8 +72,8 @@ std::string StatementError(SQLHSTMT stmt) {
     SQLCHAR message[1024] = "";
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    if (!SQL_SUCCEEDED(Backend().GetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, message, sizeof message,
-                                            &length))) {
+    if (!SQL_SUCCEEDED(
+            Backend().GetDiagRec(SQL_HANDLE_STMT, stmt, 1, state, &native, message, sizeof message, &length))) {
         return "no reason given";
     }
     return reinterpret_cast<char*>(message);
@@ -92,18 +92,22 @@ SQLRETURN OpenAccessFile(SQLHDBC dbc, const std::string& path, const std::string
     SQLCHAR sql[] = "SELECT tarnwick_open(?)";
     SQLRETURN result = backend.Prepare(stmt, sql, SQL_NTS);
     if (SQL_SUCCEEDED(result)) {
-        result = backend.BindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, bound.size(), 0,
-                                       bound.data(), bound_length, &bound_length);
+        result = backend.BindParameter(stmt, 1, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, bound.size(), 0, bound.data(),
+                                       bound_length, &bound_length);
     }
-    if (SQL_SUCCEEDED(result)) result = backend.Execute(stmt);
+    if (SQL_SUCCEEDED(result))
+        result = backend.Execute(stmt);
     std::string why;
-    if (!SQL_SUCCEEDED(result)) why = StatementError(stmt);
+    if (!SQL_SUCCEEDED(result))
+        why = StatementError(stmt);
     backend.FreeHandle(SQL_HANDLE_STMT, stmt);
-    if (why.empty()) return SQL_SUCCESS;
+    if (why.empty())
+        return SQL_SUCCESS;
     backend.Disconnect(dbc);
     if (why.find("no such function: tarnwick_open") != std::string::npos) {
-        return Fail(dbc, "08001", "The Access engine in " + extension +
-                                      " could not be loaded into SQLite, so " + path + " cannot be read");
+        return Fail(dbc, "08001",
+                    "The Access engine in " + extension + " could not be loaded into SQLite, so " + path +
+                        " cannot be read");
     }
     return Fail(dbc, "08001", "Cannot open the Access file " + path + ": " + why);
 }
@@ -112,11 +116,13 @@ SQLRETURN OpenAccessFile(SQLHDBC dbc, const std::string& path, const std::string
 // opens the data source's file there. `lookup` answers the data source's
 // keys (the connection string's, then odbc.ini's).
 SQLRETURN ConnectTo(SQLHDBC dbc, const std::string& dsn, const std::function<std::string(const char*)>& lookup) {
-    if (!Backend().loaded) return Fail(dbc, "IM003", Backend().load_error);
+    if (!Backend().loaded)
+        return Fail(dbc, "IM003", Backend().load_error);
     const std::string path = DatabasePath(lookup);
     if (path.empty()) {
-        return Fail(dbc, "08001", "The data source " + (dsn.empty() ? std::string("given") : "\"" + dsn + "\"") +
-                                      " names no Access file (DBQ)");
+        return Fail(dbc, "08001",
+                    "The data source " + (dsn.empty() ? std::string("given") : "\"" + dsn + "\"") +
+                        " names no Access file (DBQ)");
     }
     const std::string extension = OwnPath();
     const auto backend_connection = BackendConnectionString(extension);
@@ -127,9 +133,11 @@ SQLRETURN ConnectTo(SQLHDBC dbc, const std::string& dsn, const std::function<std
     const SQLRETURN result = Harvest(SQL_HANDLE_DBC, dbc,
                                      Backend().DriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
                                                              SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT));
-    if (!SQL_SUCCEEDED(result)) return result;
+    if (!SQL_SUCCEEDED(result))
+        return result;
     const SQLRETURN opened = OpenAccessFile(dbc, path, extension);
-    if (!SQL_SUCCEEDED(opened)) return opened;
+    if (!SQL_SUCCEEDED(opened))
+        return opened;
     WithState(dbc, [&](HandleState& s) {
         s.connection = {dsn, path};
         return 0;
@@ -138,7 +146,8 @@ SQLRETURN ConnectTo(SQLHDBC dbc, const std::string& dsn, const std::function<std
 }
 
 std::string ProfileValue(const std::string& dsn, const char* key) {
-    if (dsn.empty()) return {};
+    if (dsn.empty())
+        return {};
     char value[4096] = "";
     SQLGetPrivateProfileString(dsn.c_str(), key, "", value, sizeof value, "odbc.ini");
     return value;
@@ -155,16 +164,17 @@ SQLRETURN RunCatalogQuery(SQLHSTMT stmt, CatalogQuery query) {
     for (std::size_t i = 0; i < query.parameters.size() && SQL_SUCCEEDED(result); ++i) {
         std::string& value = query.parameters[i];
         lengths[i] = static_cast<SQLLEN>(value.size());
-        result = backend.BindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR,
-                                       SQL_VARCHAR, value.size(), 0, value.data(), lengths[i], &lengths[i]);
+        result = backend.BindParameter(stmt, static_cast<SQLUSMALLINT>(i + 1), SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                                       value.size(), 0, value.data(), lengths[i], &lengths[i]);
     }
-    if (SQL_SUCCEEDED(result)) result = backend.Execute(stmt);
+    if (SQL_SUCCEEDED(result))
+        result = backend.Execute(stmt);
     Harvest(SQL_HANDLE_STMT, stmt, result);
     backend.FreeStmt(stmt, SQL_RESET_PARAMS);
     return result;
 }
 
-}  // namespace
+} // namespace
 
 void Begin(SQLHANDLE handle) {
     WithState(handle, [](HandleState& s) {
@@ -175,8 +185,10 @@ void Begin(SQLHANDLE handle) {
 }
 
 SQLRETURN Harvest(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN result) {
-    if (result != SQL_ERROR && result != SQL_SUCCESS_WITH_INFO) return result;
-    if (!Backend().loaded) return result;
+    if (result != SQL_ERROR && result != SQL_SUCCESS_WITH_INFO)
+        return result;
+    if (!Backend().loaded)
+        return result;
     // sqliteodbc keeps one record per handle and clears it once read.
     SQLCHAR state[6] = "";
     SQLCHAR message[SQL_MAX_MESSAGE_LENGTH * 2] = "";
@@ -195,21 +207,25 @@ SQLRETURN Fail(SQLHANDLE handle, const std::string& sql_state, const std::string
 
 std::optional<Record> DiagRecord(SQLHANDLE handle, SQLSMALLINT number) {
     return WithState(handle, [&](HandleState& s) -> std::optional<Record> {
-        if (number < 1 || static_cast<std::size_t>(number) > s.records.size()) return std::nullopt;
+        if (number < 1 || static_cast<std::size_t>(number) > s.records.size())
+            return std::nullopt;
         return s.records[static_cast<std::size_t>(number) - 1];
     });
 }
 
 std::optional<Record> NextErrorRecord(SQLHANDLE handle) {
     return WithState(handle, [&](HandleState& s) -> std::optional<Record> {
-        if (s.records_returned >= s.records.size()) return std::nullopt;
+        if (s.records_returned >= s.records.size())
+            return std::nullopt;
         return s.records[s.records_returned++];
     });
 }
 
 std::optional<std::string> Text(SQLCHAR* text, SQLINTEGER length) {
-    if (!text) return std::nullopt;
-    if (length == SQL_NTS) return std::string(reinterpret_cast<char*>(text));
+    if (!text)
+        return std::nullopt;
+    if (length == SQL_NTS)
+        return std::string(reinterpret_cast<char*>(text));
     return std::string(reinterpret_cast<char*>(text), static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)));
 }
 
@@ -221,47 +237,55 @@ SQLRETURN Connect(SQLHDBC dbc, const std::string& dsn) {
 SQLRETURN DriverConnect(SQLHDBC dbc, const std::string& in, std::string& out) {
     Begin(dbc);
     auto attributes = ParseConnectionString(in);
-    if (!attributes) return Fail(dbc, "08001", "The connection string has a '{' without its '}'");
+    if (!attributes)
+        return Fail(dbc, "08001", "The connection string has a '{' without its '}'");
     // A bare name is a data source's name, as sqliteodbc and others take it.
-    if (attributes->empty() && in.find_first_of("=;") == std::string::npos) (*attributes)["DSN"] = in;
+    if (attributes->empty() && in.find_first_of("=;") == std::string::npos)
+        (*attributes)["DSN"] = in;
     const auto dsn_entry = attributes->find("DSN");
     const std::string dsn = dsn_entry == attributes->end() ? std::string() : dsn_entry->second;
     const SQLRETURN result = ConnectTo(dbc, dsn, [&](const char* key) {
         const auto given = attributes->find(key);
         return given != attributes->end() ? given->second : ProfileValue(dsn, key);
     });
-    if (SQL_SUCCEEDED(result)) out = in.empty() ? "DSN=" + dsn : in;
+    if (SQL_SUCCEEDED(result))
+        out = in.empty() ? "DSN=" + dsn : in;
     return result;
 }
 
 SQLRETURN Prepare(SQLHSTMT stmt, const std::string& sql) {
     Begin(stmt);
     const auto rewritten = tarnwick::access::RewriteAccessSql(sql);
-    if (!rewritten.error.empty()) return Fail(stmt, "42000", rewritten.error);
-    if (rewritten.writes) return Fail(stmt, "HY000", kReadOnly);
+    if (!rewritten.error.empty())
+        return Fail(stmt, "42000", rewritten.error);
+    if (rewritten.writes)
+        return Fail(stmt, "HY000", kReadOnly);
     std::string text = rewritten.sql;
-    return Harvest(SQL_HANDLE_STMT, stmt,
-                   Backend().Prepare(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())));
+    return Harvest(
+        SQL_HANDLE_STMT, stmt,
+        Backend().Prepare(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())));
 }
 
 SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string& sql) {
     Begin(stmt);
     const auto rewritten = tarnwick::access::RewriteAccessSql(sql);
-    if (!rewritten.error.empty()) return Fail(stmt, "42000", rewritten.error);
-    if (rewritten.writes) return Fail(stmt, "HY000", kReadOnly);
+    if (!rewritten.error.empty())
+        return Fail(stmt, "42000", rewritten.error);
+    if (rewritten.writes)
+        return Fail(stmt, "HY000", kReadOnly);
     std::string text = rewritten.sql;
-    return Harvest(SQL_HANDLE_STMT, stmt,
-                   Backend().ExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()),
-                                        static_cast<SQLINTEGER>(text.size())));
+    return Harvest(
+        SQL_HANDLE_STMT, stmt,
+        Backend().ExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())));
 }
 
-SQLRETURN GetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buffer_length,
-                  SQLSMALLINT* length) {
+SQLRETURN GetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buffer_length, SQLSMALLINT* length) {
     Begin(dbc);
     const ConnectionFacts facts = WithState(dbc, [](HandleState& s) { return s.connection; });
     if (const auto own = OwnInfo(type, facts)) {
         const SQLRETURN result = WriteInfo(*own, value, buffer_length, length);
-        if (result == SQL_SUCCESS_WITH_INFO) AddRecord(dbc, "01004", 0, "String data, right truncated");
+        if (result == SQL_SUCCESS_WITH_INFO)
+            AddRecord(dbc, "01004", 0, "String data, right truncated");
         return result;
     }
     return Harvest(SQL_HANDLE_DBC, dbc, Backend().GetInfo(dbc, type, value, buffer_length, length));
@@ -275,20 +299,23 @@ SQLRETURN Tables(SQLHSTMT stmt, const std::optional<std::string>& catalog, const
 
 SQLRETURN Statistics(SQLHSTMT stmt, const std::optional<std::string>& table, SQLUSMALLINT unique) {
     Begin(stmt);
-    if (!table) return Fail(stmt, "HY009", "SQLStatistics needs a table name");
+    if (!table)
+        return Fail(stmt, "HY009", "SQLStatistics needs a table name");
     return RunCatalogQuery(stmt, StatisticsQuery(*table, unique == SQL_INDEX_UNIQUE));
 }
 
 SQLRETURN PrimaryKeys(SQLHSTMT stmt, const std::optional<std::string>& table) {
     Begin(stmt);
-    if (!table) return Fail(stmt, "HY009", "SQLPrimaryKeys needs a table name");
+    if (!table)
+        return Fail(stmt, "HY009", "SQLPrimaryKeys needs a table name");
     return RunCatalogQuery(stmt, PrimaryKeysQuery(*table));
 }
 
 SQLRETURN SetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
     Begin(dbc);
     if (attribute == SQL_ATTR_ACCESS_MODE) {
-        if (reinterpret_cast<SQLULEN>(value) == SQL_MODE_READ_ONLY) return SQL_SUCCESS;
+        if (reinterpret_cast<SQLULEN>(value) == SQL_MODE_READ_ONLY)
+            return SQL_SUCCESS;
         AddRecord(dbc, "01S02", 0, "The data source is read-only; the access mode stays read-only");
         return SQL_SUCCESS_WITH_INFO;
     }
@@ -300,22 +327,24 @@ SQLRETURN GetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQ
     Begin(dbc);
     if (attribute == SQL_ATTR_ACCESS_MODE) {
         const SQLUINTEGER mode = SQL_MODE_READ_ONLY;
-        if (value) std::memcpy(value, &mode, sizeof mode);
-        if (length) *length = sizeof mode;
+        if (value)
+            std::memcpy(value, &mode, sizeof mode);
+        if (length)
+            *length = sizeof mode;
         return SQL_SUCCESS;
     }
     return Harvest(SQL_HANDLE_DBC, dbc, Backend().GetConnectAttr(dbc, attribute, value, buffer_length, length));
 }
 
-}  // namespace access_driver
+} // namespace access_driver
 
 using namespace access_driver;
 
 namespace {
 
 // A forwarded call: diagnostics afresh, sqliteodbc's record taken as ours.
-#define TARNWICK_FORWARD(type, handle, call) \
-    Begin(handle);                           \
+#define TARNWICK_FORWARD(type, handle, call)                                                                           \
+    Begin(handle);                                                                                                     \
     return Harvest(type, handle, Backend().call)
 
 // The size in bytes of UTF-8 text of `size` UTF-16 characters.
@@ -326,24 +355,29 @@ SQLULEN Utf8Size(SQLSMALLINT type, SQLULEN size) {
 
 bool IsCharacterSizeField(SQLUSMALLINT field) {
     switch (field) {
-        case SQL_DESC_LENGTH:
-        case SQL_DESC_OCTET_LENGTH:
-        case SQL_DESC_DISPLAY_SIZE:
-        case SQL_COLUMN_LENGTH:
-        case SQL_COLUMN_PRECISION: return true;
-        default: return false;
+    case SQL_DESC_LENGTH:
+    case SQL_DESC_OCTET_LENGTH:
+    case SQL_DESC_DISPLAY_SIZE:
+    case SQL_COLUMN_LENGTH:
+    case SQL_COLUMN_PRECISION:
+        return true;
+    default:
+        return false;
     }
 }
 
-SQLRETURN WriteRecord(const std::optional<Record>& record, SQLCHAR* sql_state, SQLINTEGER* native,
-                      SQLCHAR* message, SQLSMALLINT message_max, SQLSMALLINT* message_length) {
-    if (!record) return SQL_NO_DATA;
-    if (sql_state) std::memcpy(sql_state, record->sql_state.c_str(), std::min<std::size_t>(record->sql_state.size() + 1, 6));
-    if (native) *native = record->native;
+SQLRETURN WriteRecord(const std::optional<Record>& record, SQLCHAR* sql_state, SQLINTEGER* native, SQLCHAR* message,
+                      SQLSMALLINT message_max, SQLSMALLINT* message_length) {
+    if (!record)
+        return SQL_NO_DATA;
+    if (sql_state)
+        std::memcpy(sql_state, record->sql_state.c_str(), std::min<std::size_t>(record->sql_state.size() + 1, 6));
+    if (native)
+        *native = record->native;
     return WriteInfo(record->message, message, message_max, message_length);
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
@@ -355,19 +389,24 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE inp
         // The environment and the connection are handles of our own, so that
         // the connection attempt can say why there is nothing to connect to: a
         // failed environment would leave unixODBC nowhere to read a record from.
-        if (type == SQL_HANDLE_STMT) return Fail(input, "IM003", backend.load_error);
-        if (output == nullptr) return SQL_ERROR;
+        if (type == SQL_HANDLE_STMT)
+            return Fail(input, "IM003", backend.load_error);
+        if (output == nullptr)
+            return SQL_ERROR;
         *output = new char;
         Forget(*output);
         return SQL_SUCCESS;
     }
-    if (type != SQL_HANDLE_ENV) Begin(input);
+    if (type != SQL_HANDLE_ENV)
+        Begin(input);
     const SQLSMALLINT input_type = type == SQL_HANDLE_DBC ? SQL_HANDLE_ENV : SQL_HANDLE_DBC;
     SQLRETURN result = backend.AllocHandle(type, input, output);
-    if (type != SQL_HANDLE_ENV) result = Harvest(input_type, input, result);
+    if (type != SQL_HANDLE_ENV)
+        result = Harvest(input_type, input, result);
     // sqliteodbc frees a connection's statements itself on disconnect, so a
     // new handle may reuse the address of one whose state is still here.
-    if (SQL_SUCCEEDED(result) && output) Forget(*output);
+    if (SQL_SUCCEEDED(result) && output)
+        Forget(*output);
     return result;
 }
 
@@ -378,41 +417,49 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE hand
         return SQL_SUCCESS;
     }
     const SQLRETURN result = Backend().FreeHandle(type, handle);
-    if (SQL_SUCCEEDED(result)) Forget(handle);
+    if (SQL_SUCCEEDED(result))
+        Forget(handle);
     return result;
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT stmt, SQLUSMALLINT option) {
     if (option == SQL_DROP) {
         const SQLRETURN result = Backend().FreeHandle(SQL_HANDLE_STMT, stmt);
-        if (SQL_SUCCEEDED(result)) Forget(stmt);
+        if (SQL_SUCCEEDED(result))
+            Forget(stmt);
         return result;
     }
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, FreeStmt(stmt, option));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT stmt) { TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, CloseCursor(stmt)); }
+TARNWICK_EXPORT SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT stmt) {
+    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, CloseCursor(stmt));
+}
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
-    if (!Backend().loaded) return SQL_SUCCESS;
+TARNWICK_EXPORT SQLRETURN SQL_API SQLSetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
+                                                SQLINTEGER length) {
+    if (!Backend().loaded)
+        return SQL_SUCCESS;
     TARNWICK_FORWARD(SQL_HANDLE_ENV, env, SetEnvAttr(env, attribute, value, length));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER buffer_length,
-                                       SQLINTEGER* length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV env, SQLINTEGER attribute, SQLPOINTER value,
+                                                SQLINTEGER buffer_length, SQLINTEGER* length) {
     TARNWICK_FORWARD(SQL_HANDLE_ENV, env, GetEnvAttr(env, attribute, value, buffer_length, length));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC dbc, SQLCHAR* dsn, SQLSMALLINT dsn_length, SQLCHAR*, SQLSMALLINT,
-                                    SQLCHAR*, SQLSMALLINT) {
+                                             SQLCHAR*, SQLSMALLINT) {
     return Connect(dbc, Text(dsn, dsn_length).value_or(""));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND, SQLCHAR* in, SQLSMALLINT in_length, SQLCHAR* out,
-                                          SQLSMALLINT out_max, SQLSMALLINT* out_length, SQLUSMALLINT) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND, SQLCHAR* in, SQLSMALLINT in_length,
+                                                   SQLCHAR* out, SQLSMALLINT out_max, SQLSMALLINT* out_length,
+                                                   SQLUSMALLINT) {
     std::string completed;
     const SQLRETURN result = DriverConnect(dbc, Text(in, in_length).value_or(""), completed);
-    if (!SQL_SUCCEEDED(result)) return result;
+    if (!SQL_SUCCEEDED(result))
+        return result;
     if (WriteInfo(completed, out, out_max, out_length) == SQL_SUCCESS_WITH_INFO && out) {
         AddRecord(dbc, "01004", 0, "String data, right truncated");
         return SQL_SUCCESS_WITH_INFO;
@@ -422,21 +469,24 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND, SQLCHAR
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) { TARNWICK_FORWARD(SQL_HANDLE_DBC, dbc, Disconnect(dbc)); }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buffer_length,
-                                    SQLSMALLINT* length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value,
+                                             SQLSMALLINT buffer_length, SQLSMALLINT* length) {
     return GetInfo(dbc, type, value, buffer_length, length);
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetFunctions(SQLHDBC dbc, SQLUSMALLINT function, SQLUSMALLINT* supported) {
     Begin(dbc);
-    if (!supported) return SQL_SUCCESS;
+    if (!supported)
+        return SQL_SUCCESS;
     if (function == SQL_API_ODBC3_ALL_FUNCTIONS) {
         std::memset(supported, 0, sizeof(SQLUSMALLINT) * SQL_API_ODBC3_ALL_FUNCTIONS_SIZE);
         for (SQLUSMALLINT f = 0; f < SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * 16; ++f) {
-            if (IsSupportedFunction(f)) supported[f >> 4] |= static_cast<SQLUSMALLINT>(1U << (f & 0xF));
+            if (IsSupportedFunction(f))
+                supported[f >> 4] |= static_cast<SQLUSMALLINT>(1U << (f & 0xF));
         }
     } else if (function == SQL_API_ALL_FUNCTIONS) {
-        for (SQLUSMALLINT f = 0; f < 100; ++f) supported[f] = IsSupportedFunction(f) ? SQL_TRUE : SQL_FALSE;
+        for (SQLUSMALLINT f = 0; f < 100; ++f)
+            supported[f] = IsSupportedFunction(f) ? SQL_TRUE : SQL_FALSE;
     } else {
         *supported = IsSupportedFunction(function) ? SQL_TRUE : SQL_FALSE;
     }
@@ -462,16 +512,17 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLNumParams(SQLHSTMT stmt, SQLSMALLINT* count
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT* type, SQLULEN* size,
-                                          SQLSMALLINT* digits, SQLSMALLINT* nullable) {
+                                                   SQLSMALLINT* digits, SQLSMALLINT* nullable) {
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, DescribeParam(stmt, number, type, size, digits, nullable));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT stmt, SQLUSMALLINT number, SQLSMALLINT direction,
-                                          SQLSMALLINT c_type, SQLSMALLINT sql_type, SQLULEN size, SQLSMALLINT digits,
-                                          SQLPOINTER value, SQLLEN buffer_length, SQLLEN* indicator) {
-    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt,
-                     BindParameter(stmt, number, direction, c_type, sql_type, size, digits, value, buffer_length,
-                                   indicator));
+                                                   SQLSMALLINT c_type, SQLSMALLINT sql_type, SQLULEN size,
+                                                   SQLSMALLINT digits, SQLPOINTER value, SQLLEN buffer_length,
+                                                   SQLLEN* indicator) {
+    TARNWICK_FORWARD(
+        SQL_HANDLE_STMT, stmt,
+        BindParameter(stmt, number, direction, c_type, sql_type, size, digits, value, buffer_length, indicator));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLParamData(SQLHSTMT stmt, SQLPOINTER* value) {
@@ -494,11 +545,13 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT stmt, SQLUSMALLINT col
                                                  SQLULEN* size, SQLSMALLINT* digits, SQLSMALLINT* nullable) {
     Begin(stmt);
     SQLSMALLINT sql_type = SQL_UNKNOWN_TYPE;
-    const SQLRETURN result = Harvest(
-        SQL_HANDLE_STMT, stmt,
-        Backend().DescribeCol(stmt, column, name, name_max, name_length, &sql_type, size, digits, nullable));
-    if (SQL_SUCCEEDED(result) && size) *size = Utf8Size(sql_type, *size);
-    if (type) *type = sql_type;
+    const SQLRETURN result =
+        Harvest(SQL_HANDLE_STMT, stmt,
+                Backend().DescribeCol(stmt, column, name, name_max, name_length, &sql_type, size, digits, nullable));
+    if (SQL_SUCCEEDED(result) && size)
+        *size = Utf8Size(sql_type, *size);
+    if (type)
+        *type = sql_type;
     return result;
 }
 
@@ -506,8 +559,8 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT stmt, SQLUSMALLINT co
                                                   SQLPOINTER text, SQLSMALLINT text_max, SQLSMALLINT* text_length,
                                                   SQLLEN* number) {
     Begin(stmt);
-    const SQLRETURN result =
-        Harvest(SQL_HANDLE_STMT, stmt, Backend().ColAttribute(stmt, column, field, text, text_max, text_length, number));
+    const SQLRETURN result = Harvest(SQL_HANDLE_STMT, stmt,
+                                     Backend().ColAttribute(stmt, column, field, text, text_max, text_length, number));
     if (SQL_SUCCEEDED(result) && number && IsCharacterSizeField(field)) {
         SQLLEN type = SQL_UNKNOWN_TYPE;
         if (SQL_SUCCEEDED(Backend().ColAttribute(stmt, column, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &type))) {
@@ -518,7 +571,7 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT stmt, SQLUSMALLINT co
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
-                                    SQLLEN buffer_length, SQLLEN* indicator) {
+                                             SQLLEN buffer_length, SQLLEN* indicator) {
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, BindCol(stmt, column, c_type, value, buffer_length, indicator));
 }
 
@@ -529,12 +582,12 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT stmt, SQLSMALLINT orie
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT stmt, SQLUSMALLINT orientation, SQLLEN offset,
-                                          SQLULEN* row_count, SQLUSMALLINT* row_status) {
+                                                   SQLULEN* row_count, SQLUSMALLINT* row_status) {
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, ExtendedFetch(stmt, orientation, offset, row_count, row_status));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
-                                    SQLLEN buffer_length, SQLLEN* indicator) {
+                                             SQLLEN buffer_length, SQLLEN* indicator) {
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, GetData(stmt, column, c_type, value, buffer_length, indicator));
 }
 
@@ -542,72 +595,77 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLRowCount(SQLHSTMT stmt, SQLLEN* count) {
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, RowCount(stmt, count));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLMoreResults(SQLHSTMT stmt) { TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, MoreResults(stmt)); }
+TARNWICK_EXPORT SQLRETURN SQL_API SQLMoreResults(SQLHSTMT stmt) {
+    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, MoreResults(stmt));
+}
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLTables(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length, SQLCHAR* schema,
-                                   SQLSMALLINT schema_length, SQLCHAR* table, SQLSMALLINT table_length,
-                                   SQLCHAR* types, SQLSMALLINT types_length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLTables(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length,
+                                            SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
+                                            SQLSMALLINT table_length, SQLCHAR* types, SQLSMALLINT types_length) {
     return Tables(stmt, Text(catalog, catalog_length), Text(schema, schema_length), Text(table, table_length),
                   Text(types, types_length));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLColumns(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length, SQLCHAR* schema,
-                                    SQLSMALLINT schema_length, SQLCHAR* table, SQLSMALLINT table_length,
-                                    SQLCHAR* column, SQLSMALLINT column_length) {
-    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt,
-                     Columns(stmt, catalog, catalog_length, schema, schema_length, table, table_length, column,
-                             column_length));
+TARNWICK_EXPORT SQLRETURN SQL_API SQLColumns(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length,
+                                             SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
+                                             SQLSMALLINT table_length, SQLCHAR* column, SQLSMALLINT column_length) {
+    TARNWICK_FORWARD(
+        SQL_HANDLE_STMT, stmt,
+        Columns(stmt, catalog, catalog_length, schema, schema_length, table, table_length, column, column_length));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLStatistics(SQLHSTMT stmt, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR* table,
-                                       SQLSMALLINT table_length, SQLUSMALLINT unique, SQLUSMALLINT) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLStatistics(SQLHSTMT stmt, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT,
+                                                SQLCHAR* table, SQLSMALLINT table_length, SQLUSMALLINT unique,
+                                                SQLUSMALLINT) {
     return Statistics(stmt, Text(table, table_length), unique);
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT stmt, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLCHAR* table,
-                                        SQLSMALLINT table_length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT stmt, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT,
+                                                 SQLCHAR* table, SQLSMALLINT table_length) {
     return PrimaryKeys(stmt, Text(table, table_length));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
-                                        SQLINTEGER buffer_length, SQLINTEGER* length) {
+                                                 SQLINTEGER buffer_length, SQLINTEGER* length) {
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, GetStmtAttr(stmt, attribute, value, buffer_length, length));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT stmt, SQLINTEGER attribute, SQLPOINTER value,
+                                                 SQLINTEGER length) {
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, SetStmtAttr(stmt, attribute, value, length));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
+                                                    SQLINTEGER length) {
     return SetConnectAttr(dbc, attribute, value, length);
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value,
-                                           SQLINTEGER buffer_length, SQLINTEGER* length) {
+                                                    SQLINTEGER buffer_length, SQLINTEGER* length) {
     return GetConnectAttr(dbc, attribute, value, buffer_length, length);
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLGetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
-                                         SQLINTEGER buffer_length, SQLINTEGER* length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLGetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field,
+                                                  SQLPOINTER value, SQLINTEGER buffer_length, SQLINTEGER* length) {
     TARNWICK_FORWARD(SQL_HANDLE_DESC, desc, GetDescField(desc, record, field, value, buffer_length, length));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetDescRec(SQLHDESC desc, SQLSMALLINT record, SQLCHAR* name, SQLSMALLINT name_max,
-                                       SQLSMALLINT* name_length, SQLSMALLINT* type, SQLSMALLINT* subtype,
-                                       SQLLEN* length, SQLSMALLINT* precision, SQLSMALLINT* scale,
-                                       SQLSMALLINT* nullable) {
-    TARNWICK_FORWARD(SQL_HANDLE_DESC, desc,
-                     GetDescRec(desc, record, name, name_max, name_length, type, subtype, length, precision, scale,
-                                nullable));
+                                                SQLSMALLINT* name_length, SQLSMALLINT* type, SQLSMALLINT* subtype,
+                                                SQLLEN* length, SQLSMALLINT* precision, SQLSMALLINT* scale,
+                                                SQLSMALLINT* nullable) {
+    TARNWICK_FORWARD(
+        SQL_HANDLE_DESC, desc,
+        GetDescRec(desc, record, name, name_max, name_length, type, subtype, length, precision, scale, nullable));
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLSetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field, SQLPOINTER value,
-                                         SQLINTEGER length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLSetDescField(SQLHDESC desc, SQLSMALLINT record, SQLSMALLINT field,
+                                                  SQLPOINTER value, SQLINTEGER length) {
     TARNWICK_FORWARD(SQL_HANDLE_DESC, desc, SetDescField(desc, record, field, value, length));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT stmt, SQLCHAR* name, SQLSMALLINT name_max,
-                                          SQLSMALLINT* name_length) {
+                                                   SQLSMALLINT* name_length) {
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, GetCursorName(stmt, name, name_max, name_length));
 }
 
@@ -623,16 +681,18 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLCancel(SQLHSTMT stmt) { TARNWICK_FORWARD(SQ
 
 // The driver's records: its own refusals and sqliteodbc's, in order.
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT, SQLHANDLE handle, SQLSMALLINT number, SQLCHAR* sql_state,
-                                       SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT message_max,
-                                       SQLSMALLINT* message_length) {
-    if (number < 1) return SQL_ERROR;
+                                                SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT message_max,
+                                                SQLSMALLINT* message_length) {
+    if (number < 1)
+        return SQL_ERROR;
     return WriteRecord(DiagRecord(handle, number), sql_state, native, message, message_max, message_length);
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLError(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, SQLCHAR* sql_state, SQLINTEGER* native,
-                                  SQLCHAR* message, SQLSMALLINT message_max, SQLSMALLINT* message_length) {
+TARNWICK_EXPORT SQLRETURN SQL_API SQLError(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, SQLCHAR* sql_state,
+                                           SQLINTEGER* native, SQLCHAR* message, SQLSMALLINT message_max,
+                                           SQLSMALLINT* message_length) {
     const SQLHANDLE handle = stmt ? stmt : dbc ? dbc : env;
     return WriteRecord(NextErrorRecord(handle), sql_state, native, message, message_max, message_length);
 }
 
-}  // extern "C"
+} // extern "C"

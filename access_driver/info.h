@@ -15,8 +15,8 @@ using InfoValue = std::variant<std::string, SQLUSMALLINT, SQLUINTEGER>;
 
 // What the connection is as a client sees it.
 struct ConnectionFacts {
-    std::string data_source;  // SQL_DATA_SOURCE_NAME
-    std::string database;     // the Access file, SQL_DATABASE_NAME
+    std::string data_source; // SQL_DATA_SOURCE_NAME
+    std::string database;    // the Access file, SQL_DATABASE_NAME
 };
 
 // The answers that make this the Access driver (its name, the DBMS it
@@ -30,11 +30,10 @@ bool IsStringInfo(SQLUSMALLINT info_type);
 
 // Copies an answer into the client's buffer as SQLGetInfo does: strings
 // NUL-terminated, cut to fit with SQL_SUCCESS_WITH_INFO (01004).
-SQLRETURN WriteInfo(const InfoValue& value, SQLPOINTER buffer, SQLSMALLINT buffer_length,
-                    SQLSMALLINT* string_length);
+SQLRETURN WriteInfo(const InfoValue& value, SQLPOINTER buffer, SQLSMALLINT buffer_length, SQLSMALLINT* string_length);
 
 // Whether SQLGetFunctions should report a function as supported: the calls
 // this driver exports that really do something for a client.
 bool IsSupportedFunction(SQLUSMALLINT function);
 
-}  // namespace access_driver
+} // namespace access_driver

@@ -8,17 +8,12 @@ namespace {
 
 // What every entry point does when sqliteodbc could not be loaded: fail
 // without touching anything (the driver's own code has answered by then).
-template <typename Function>
-struct Unavailable;
-template <typename... Arguments>
-struct Unavailable<SQLRETURN(SQL_API*)(Arguments...)> {
+template <typename Function> struct Unavailable;
+template <typename... Arguments> struct Unavailable<SQLRETURN(SQL_API*)(Arguments...)> {
     static SQLRETURN SQL_API Call(Arguments...) { return SQL_ERROR; }
 };
 
-template <typename Function>
-void MakeUnavailable(Function& function) {
-    function = &Unavailable<Function>::Call;
-}
+template <typename Function> void MakeUnavailable(Function& function) { function = &Unavailable<Function>::Call; }
 
 SqliteOdbc Unloaded(std::string why) {
     SqliteOdbc f;
@@ -49,8 +44,8 @@ SqliteOdbc Load() {
         return Unloaded("Cannot load the SQLite ODBC driver " + library + ": " + (why ? why : "unknown error"));
     }
     bool complete = true;
-#define TARNWICK_SQLITE_ODBC_FUNCTION(name)                                        \
-    f.name = reinterpret_cast<decltype(f.name)>(dlsym(handle, "SQL" #name)); \
+#define TARNWICK_SQLITE_ODBC_FUNCTION(name)                                                                            \
+    f.name = reinterpret_cast<decltype(f.name)>(dlsym(handle, "SQL" #name));                                           \
     complete = complete && f.name != nullptr;
 #include "sqlite_odbc_function_list.h"
 #undef TARNWICK_SQLITE_ODBC_FUNCTION
@@ -62,11 +57,11 @@ SqliteOdbc Load() {
     return f;
 }
 
-}  // namespace
+} // namespace
 
 const SqliteOdbc& Backend() {
     static const SqliteOdbc functions = Load();
     return functions;
 }
 
-}  // namespace access_driver
+} // namespace access_driver

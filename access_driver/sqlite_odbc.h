@@ -22,4 +22,4 @@ struct SqliteOdbc {
 // our section in odbcinst.ini, else the one found when Tarnwick was configured.
 const SqliteOdbc& Backend();
 
-}  // namespace access_driver
+} // namespace access_driver

@@ -29,27 +29,33 @@ void AppendUtf8(std::string& out, char32_t c) {
 // The next code point of UTF-8 text at `at`, advancing it.
 char32_t NextCodePoint(std::string_view s, std::size_t& at) {
     const auto lead = static_cast<unsigned char>(s[at++]);
-    if (lead < 0x80) return lead;
+    if (lead < 0x80)
+        return lead;
     int extra = lead >= 0xF0 && lead < 0xF5 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : -1;
-    if (extra < 0) return kReplacement;
+    if (extra < 0)
+        return kReplacement;
     char32_t c = lead & (0x3F >> extra);
     for (int i = 0; i < extra; ++i) {
-        if (at >= s.size() || (static_cast<unsigned char>(s[at]) & 0xC0) != 0x80) return kReplacement;
+        if (at >= s.size() || (static_cast<unsigned char>(s[at]) & 0xC0) != 0x80)
+            return kReplacement;
         c = (c << 6) | (static_cast<unsigned char>(s[at++]) & 0x3F);
     }
     const char32_t smallest[] = {0, 0x80, 0x800, 0x10000};
-    if (c < smallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) return kReplacement;
+    if (c < smallest[extra] || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000))
+        return kReplacement;
     return c;
 }
 
-}  // namespace
+} // namespace
 
 std::string ToUtf8(const SQLWCHAR* text, SQLINTEGER length) {
     std::string out;
-    if (!text) return out;
+    if (!text)
+        return out;
     std::size_t count = 0;
     if (length == SQL_NTS) {
-        while (text[count] != 0) ++count;
+        while (text[count] != 0)
+            ++count;
     } else if (length > 0) {
         count = static_cast<std::size_t>(length);
     }
@@ -84,15 +90,18 @@ std::u16string ToUtf16(std::string_view utf8) {
 
 bool WriteWide(std::string_view utf8, SQLWCHAR* buffer, SQLINTEGER buffer_chars, SQLINTEGER* length) {
     const std::u16string wide = ToUtf16(utf8);
-    if (length) *length = static_cast<SQLINTEGER>(wide.size());
-    if (!buffer || buffer_chars <= 0) return !wide.empty();
+    if (length)
+        *length = static_cast<SQLINTEGER>(wide.size());
+    if (!buffer || buffer_chars <= 0)
+        return !wide.empty();
     std::size_t fits = std::min(wide.size(), static_cast<std::size_t>(buffer_chars - 1));
     // Never leave half of a surrogate pair at the end.
-    if (fits < wide.size() && fits > 0 && wide[fits - 1] >= 0xD800 && wide[fits - 1] < 0xDC00) --fits;
+    if (fits < wide.size() && fits > 0 && wide[fits - 1] >= 0xD800 && wide[fits - 1] < 0xDC00)
+        --fits;
     static_assert(sizeof(SQLWCHAR) == sizeof(char16_t));
     std::memcpy(buffer, wide.data(), fits * sizeof(SQLWCHAR));
     buffer[fits] = 0;
     return fits < wide.size();
 }
 
-}  // namespace access_driver
+} // namespace access_driver

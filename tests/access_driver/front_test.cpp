@@ -13,7 +13,7 @@ namespace {
 struct ParseCase {
     const char* name;
     const char* text;
-    std::map<std::string, std::string> expected;  // keys as a client would spell them
+    std::map<std::string, std::string> expected; // keys as a client would spell them
 };
 
 class ParseConnectionStringTest : public testing::TestWithParam<ParseCase> {};
@@ -34,8 +34,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ParseCase{"keywords_without_case", "dsn=Sales;dbq=/srv/a.mdb", {{"DSN", "Sales"}, {"DBQ", "/srv/a.mdb"}}},
         ParseCase{"spaces_and_empty_pairs", " DSN = Sales ;; ;DBQ=x.mdb;", {{"DSN", "Sales"}, {"DBQ", "x.mdb"}}},
-        ParseCase{"braced_value_with_separators", "DBQ={/srv/a;b=c}}.mdb};DSN=S",
-                  {{"DBQ", "/srv/a;b=c}.mdb"}, {"DSN", "S"}}},
+        ParseCase{
+            "braced_value_with_separators", "DBQ={/srv/a;b=c}}.mdb};DSN=S", {{"DBQ", "/srv/a;b=c}.mdb"}, {"DSN", "S"}}},
         ParseCase{"first_pair_counts", "DSN=One;dsn=Two", {{"DSN", "One"}}},
         ParseCase{"pair_without_equals_skipped", "Sales;DBQ=a.mdb", {{"DBQ", "a.mdb"}}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -67,8 +67,7 @@ INSTANTIATE_TEST_SUITE_P(
                     PathCase{"dbq_in_default_dir", {{"DBQ", "a.mdb"}, {"DefaultDir", "/srv/"}}, "/srv/a.mdb"},
                     PathCase{"default_dir_without_slash", {{"DBQ", "a.mdb"}, {"DefaultDir", "/srv"}}, "/srv/a.mdb"},
                     PathCase{"relative_dbq_and_database", {{"DBQ", "a.mdb"}, {"Database", "/srv/a.mdb"}}, "/srv/a.mdb"},
-                    PathCase{"database_only", {{"Database", "/srv/b.mdb"}}, "/srv/b.mdb"},
-                    PathCase{"nothing", {}, ""}),
+                    PathCase{"database_only", {{"Database", "/srv/b.mdb"}}, "/srv/b.mdb"}, PathCase{"nothing", {}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BackendConnectionString, RefusesAPathThatWouldSplitTheString) {
@@ -113,17 +112,17 @@ TEST_P(WideTest, ConvertsBothWays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, WideTest,
-                         testing::Values(WideCase{"ascii", u"O'Brien", "O'Brien"},
-                                         WideCase{"cyrillic", u"Мир", "Мир"},
+                         testing::Values(WideCase{"ascii", u"O'Brien", "O'Brien"}, WideCase{"cyrillic", u"Мир", "Мир"},
                                          WideCase{"latin", u"ääkkösiä", "ääkkösiä"},
                                          WideCase{"beyond_bmp", u"a\U0001F600b", "a\U0001F600b"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Wide, DamagedTextBecomesReplacementCharacters) {
     const char16_t lone[] = {u'a', 0xD800, u'b', 0};
-    EXPECT_EQ(ToUtf8(reinterpret_cast<const SQLWCHAR*>(lone), SQL_NTS), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(ToUtf8(reinterpret_cast<const SQLWCHAR*>(lone), SQL_NTS), "a\xEF\xBF\xBD"
+                                                                        "b");
     EXPECT_EQ(ToUtf16("a\xC3"), u"a\uFFFD");
-    EXPECT_EQ(ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD");  // an overlong NUL: two bad bytes
+    EXPECT_EQ(ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD"); // an overlong NUL: two bad bytes
 }
 
 TEST(WriteWide, CutsToTheBufferWithoutSplittingAPair) {
@@ -137,5 +136,5 @@ TEST(WriteWide, CutsToTheBufferWithoutSplittingAPair) {
     EXPECT_EQ(std::u16string(reinterpret_cast<char16_t*>(buffer)), u"ab");
 }
 
-}  // namespace
-}  // namespace access_driver
+} // namespace
+} // namespace access_driver
