@@ -8,6 +8,7 @@
 #include <dlfcn.h>
 #include <odbcinst.h>
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -153,6 +154,27 @@ std::string ProfileValue(const std::string& dsn, const char* key) {
     return value;
 }
 
+// Whether a prepared result has columns that are not a table's columns
+// (COUNT(*), SUM(Price), IIf(...)): SQLite gives them no declared type, and
+// sqliteodbc describes them as text unless it reads the first row before
+// describing them, which it does for a result it holds whole (a static
+// cursor) and not for one it streams.
+bool HasComputedColumns(SQLHSTMT stmt) {
+    SQLSMALLINT columns = 0;
+    if (!SQL_SUCCEEDED(Backend().NumResultCols(stmt, &columns)))
+        return false;
+    for (SQLSMALLINT column = 1; column <= columns; ++column) {
+        SQLCHAR type_name[64] = "";
+        SQLSMALLINT length = 0;
+        if (SQL_SUCCEEDED(Backend().ColAttribute(stmt, static_cast<SQLUSMALLINT>(column), SQL_DESC_TYPE_NAME, type_name,
+                                                 sizeof type_name, &length, nullptr)) &&
+            std::strcmp(reinterpret_cast<char*>(type_name), "varchar") == 0) {
+            return true; // sqliteodbc's guess; the engine's text columns have a size
+        }
+    }
+    return false;
+}
+
 // Runs a catalog query on the client's statement: prepared, its parameters
 // bound for the one execution, then unbound again.
 SQLRETURN RunCatalogQuery(SQLHSTMT stmt, CatalogQuery query) {
@@ -226,7 +248,11 @@ std::optional<std::string> Text(SQLCHAR* text, SQLINTEGER length) {
         return std::nullopt;
     if (length == SQL_NTS)
         return std::string(reinterpret_cast<char*>(text));
-    return std::string(reinterpret_cast<char*>(text), static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0)));
+    // A length that counts the terminating NUL, as some clients give it,
+    // ends the text there.
+    const auto* begin = reinterpret_cast<const char*>(text);
+    const std::size_t size = static_cast<std::size_t>(std::max<SQLINTEGER>(length, 0));
+    return std::string(begin, std::find(begin, begin + size, '\0'));
 }
 
 SQLRETURN Connect(SQLHDBC dbc, const std::string& dsn) {
@@ -261,22 +287,21 @@ SQLRETURN Prepare(SQLHSTMT stmt, const std::string& sql) {
     if (rewritten.writes)
         return Fail(stmt, "HY000", kReadOnly);
     std::string text = rewritten.sql;
-    return Harvest(
-        SQL_HANDLE_STMT, stmt,
-        Backend().Prepare(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())));
+    const SQLRETURN result =
+        Harvest(SQL_HANDLE_STMT, stmt,
+                Backend().Prepare(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())));
+    if (SQL_SUCCEEDED(result) && HasComputedColumns(stmt)) {
+        Backend().SetStmtAttr(stmt, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0);
+    }
+    return result;
 }
 
 SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string& sql) {
-    Begin(stmt);
-    const auto rewritten = tarnwick::access::RewriteAccessSql(sql);
-    if (!rewritten.error.empty())
-        return Fail(stmt, "42000", rewritten.error);
-    if (rewritten.writes)
-        return Fail(stmt, "HY000", kReadOnly);
-    std::string text = rewritten.sql;
-    return Harvest(
-        SQL_HANDLE_STMT, stmt,
-        Backend().ExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()), static_cast<SQLINTEGER>(text.size())));
+    const SQLRETURN prepared = Prepare(stmt, sql);
+    if (!SQL_SUCCEEDED(prepared))
+        return prepared;
+    const SQLRETURN result = Harvest(SQL_HANDLE_STMT, stmt, Backend().Execute(stmt));
+    return result == SQL_SUCCESS && prepared == SQL_SUCCESS_WITH_INFO ? prepared : result;
 }
 
 SQLRETURN GetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buffer_length, SQLSMALLINT* length) {

@@ -57,7 +57,9 @@ std::string ToUtf8(const SQLWCHAR* text, SQLINTEGER length) {
         while (text[count] != 0)
             ++count;
     } else if (length > 0) {
-        count = static_cast<std::size_t>(length);
+        // Some clients (Qt) count the terminating NUL in the length.
+        while (count < static_cast<std::size_t>(length) && text[count] != 0)
+            ++count;
     }
     out.reserve(count);
     for (std::size_t i = 0; i < count; ++i) {

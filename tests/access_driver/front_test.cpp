@@ -125,6 +125,11 @@ TEST(Wide, DamagedTextBecomesReplacementCharacters) {
     EXPECT_EQ(ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD"); // an overlong NUL: two bad bytes
 }
 
+TEST(Wide, TextEndsAtANulCountedInItsLength) {
+    const char16_t text[] = u"TABLE";
+    EXPECT_EQ(ToUtf8(reinterpret_cast<const SQLWCHAR*>(text), 6), "TABLE");
+}
+
 TEST(WriteWide, CutsToTheBufferWithoutSplittingAPair) {
     SQLWCHAR buffer[3] = {1, 1, 1};
     SQLINTEGER length = 0;
