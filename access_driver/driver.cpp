@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -42,6 +43,8 @@ struct HandleState {
 
 std::mutex state_mutex;
 std::unordered_map<SQLHANDLE, HandleState> states;
+// Each connection's statements that are still allocated.
+std::unordered_map<SQLHANDLE, std::set<SQLHANDLE>> statements_of;
 
 template <typename Change> auto WithState(SQLHANDLE handle, Change change) {
     std::lock_guard lock(state_mutex);
@@ -51,6 +54,20 @@ template <typename Change> auto WithState(SQLHANDLE handle, Change change) {
 void Forget(SQLHANDLE handle) {
     std::lock_guard lock(state_mutex);
     states.erase(handle);
+    statements_of.erase(handle);
+    for (auto& [connection, statements] : statements_of)
+        statements.erase(handle);
+}
+
+void Remember(SQLHANDLE connection, SQLHANDLE statement) {
+    std::lock_guard lock(state_mutex);
+    statements_of[connection].insert(statement);
+}
+
+std::set<SQLHANDLE> StatementsOf(SQLHANDLE connection) {
+    std::lock_guard lock(state_mutex);
+    const auto found = statements_of.find(connection);
+    return found == statements_of.end() ? std::set<SQLHANDLE>() : found->second;
 }
 
 void AddRecord(SQLHANDLE handle, std::string sql_state, SQLINTEGER native, std::string message) {
@@ -430,8 +447,11 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE inp
         result = Harvest(input_type, input, result);
     // sqliteodbc frees a connection's statements itself on disconnect, so a
     // new handle may reuse the address of one whose state is still here.
-    if (SQL_SUCCEEDED(result) && output)
+    if (SQL_SUCCEEDED(result) && output) {
         Forget(*output);
+        if (type == SQL_HANDLE_STMT)
+            Remember(input, *output);
+    }
     return result;
 }
 
@@ -492,7 +512,16 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC dbc, SQLHWND, SQLCHAR
     return result;
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) { TARNWICK_FORWARD(SQL_HANDLE_DBC, dbc, Disconnect(dbc)); }
+// ODBC frees the statements a client left allocated when it disconnects;
+// sqliteodbc would keep their SQLite statements and refuse to close the
+// database (25000, "unfinished statements"), so they are freed here first.
+TARNWICK_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC dbc) {
+    for (SQLHANDLE stmt : StatementsOf(dbc)) {
+        if (SQL_SUCCEEDED(Backend().FreeHandle(SQL_HANDLE_STMT, stmt)))
+            Forget(stmt);
+    }
+    TARNWICK_FORWARD(SQL_HANDLE_DBC, dbc, Disconnect(dbc));
+}
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value,
                                              SQLSMALLINT buffer_length, SQLSMALLINT* length) {
@@ -616,8 +645,18 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT stmt, SQLUSMALLINT column,
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, GetData(stmt, column, c_type, value, buffer_length, indicator));
 }
 
+// sqliteodbc answers 0 after a SELECT, which clients that trust it (R's
+// RODBC) take for an empty result. ODBC lets a driver leave a SELECT's row
+// count unknown: -1. Every statement that runs is a query.
 TARNWICK_EXPORT SQLRETURN SQL_API SQLRowCount(SQLHSTMT stmt, SQLLEN* count) {
-    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, RowCount(stmt, count));
+    Begin(stmt);
+    SQLSMALLINT columns = 0;
+    if (SQL_SUCCEEDED(Backend().NumResultCols(stmt, &columns)) && columns > 0) {
+        if (count)
+            *count = -1;
+        return SQL_SUCCESS;
+    }
+    return Harvest(SQL_HANDLE_STMT, stmt, Backend().RowCount(stmt, count));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLMoreResults(SQLHSTMT stmt) {
