@@ -3,7 +3,8 @@
 # yardsticks, as ratios: start-up and memory against an empty Qt window and a
 # window with the same controls, adding data sources against unixODBC's
 # odbcinst, growth with a large odbc.ini, the helper route's call times, and a
-# whole table read through the Access driver against mdbtools' driver directly.
+# whole table read through the Access driver against mdbtools' driver directly
+# and mdb-export.
 # Options are passed on to the benchmark (--start-up-runs N, --create-count N,
 # --growth-runs N, --route-calls N, --read-rounds N). BUILD_DIR picks the build
 # folder (default: build).
