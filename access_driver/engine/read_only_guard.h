@@ -1,0 +1,13 @@
+// Once an Access file is open, the connection only reads: an authorizer
+// allows what a query needs and refuses the rest.
+#pragma once
+
+#include <sqlite3.h>
+
+namespace tarnwick::access {
+
+// Allows SELECT, reading, functions (but load_extension), transactions and
+// savepoints, and the pragmas that only report; denies everything else.
+int InstallReadOnlyGuard(sqlite3* db);
+
+}  // namespace tarnwick::access
