@@ -60,6 +60,9 @@ public:
     const std::vector<AccessTable>& Tables() const { return tables_; }
     const std::string& Path() const { return path_; }
 
+    // Set while the module declares a table's columns to SQLite.
+    bool declaring = false;
+
     // The index over a column, built on first use with reader.
     const EqualityIndex& IndexFor(std::size_t table, unsigned column, TableReader& reader);
 

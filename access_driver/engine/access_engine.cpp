@@ -123,7 +123,7 @@ void OpenFunction(sqlite3_context* context, int, sqlite3_value** argv) {
         sqlite3_result_error(context, ("cannot write the catalog: " + error).c_str(), -1);
         return;
     }
-    InstallReadOnlyGuard(db);
+    InstallReadOnlyGuard(db, &connection->declaring);
     sqlite3_result_int(context, made);
 }
 

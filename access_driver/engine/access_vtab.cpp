@@ -63,7 +63,10 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
         sql += (i ? ", " : "") + Quoted(table.columns[i].name) + " " + table.columns[i].declaredType;
     }
     sql += ")";
-    if (const int rc = sqlite3_declare_vtab(db, sql.c_str()); rc != SQLITE_OK) {
+    connection->declaring = true;
+    const int rc = sqlite3_declare_vtab(db, sql.c_str());
+    connection->declaring = false;
+    if (rc != SQLITE_OK) {
         *error = sqlite3_mprintf("access: cannot declare table '%s': %s", table.name.c_str(), sqlite3_errmsg(db));
         return rc;
     }

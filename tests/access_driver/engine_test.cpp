@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <optional>
 #include <regex>
@@ -269,33 +270,38 @@ protected:
     std::string file = Fixture(GetParam());
 };
 
+// Every row and value of the table read through SQLite against mdb-export.
+void ExpectTableIsWhatMdbExportPrints(Db& db, const std::string& file, const std::string& table) {
+    SCOPED_TRACE(table);
+    const Export e = ExportTable(file, table);
+    ASSERT_FALSE(e.columns.empty());
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db.db, ("SELECT * FROM " + Quoted(table)).c_str(), -1, &stmt, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db.db);
+    ASSERT_EQ(sqlite3_column_count(stmt), static_cast<int>(e.columns.size()));
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+        EXPECT_EQ(sqlite3_column_name(stmt, c), e.columns[static_cast<std::size_t>(c)]);
+    }
+    std::size_t row = 0;
+    int rc = SQLITE_ROW;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW && row < e.rows.size()) {
+        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+            const auto col = static_cast<std::size_t>(c);
+            EXPECT_EQ(Mismatch(e.types[col], e.rows[row][col], stmt, c), "")
+                << "row " << row << " column " << e.columns[col] << " (" << e.types[col] << ")";
+        }
+        ++row;
+    }
+    EXPECT_EQ(rc, SQLITE_DONE) << sqlite3_errmsg(db.db);
+    EXPECT_EQ(row, e.rows.size());
+    sqlite3_finalize(stmt);
+}
+
 TEST_P(EngineFixtureTest, EveryValueIsWhatMdbExportPrints) {
     Db db;
     db.Open(file);
     for (const auto& table : TableNames(file, true)) {
-        SCOPED_TRACE(table);
-        const Export e = ExportTable(file, table);
-        ASSERT_FALSE(e.columns.empty());
-        sqlite3_stmt* stmt = nullptr;
-        ASSERT_EQ(sqlite3_prepare_v2(db.db, ("SELECT * FROM " + Quoted(table)).c_str(), -1, &stmt, nullptr),
-                  SQLITE_OK)
-            << sqlite3_errmsg(db.db);
-        ASSERT_EQ(sqlite3_column_count(stmt), static_cast<int>(e.columns.size()));
-        for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-            EXPECT_EQ(sqlite3_column_name(stmt, c), e.columns[static_cast<std::size_t>(c)]);
-        }
-        std::size_t row = 0;
-        while (sqlite3_step(stmt) == SQLITE_ROW) {
-            ASSERT_LT(row, e.rows.size());
-            for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-                const auto col = static_cast<std::size_t>(c);
-                EXPECT_EQ(Mismatch(e.types[col], e.rows[row][col], stmt, c), "")
-                    << "row " << row << " column " << e.columns[col] << " (" << e.types[col] << ")";
-            }
-            ++row;
-        }
-        EXPECT_EQ(row, e.rows.size());
-        sqlite3_finalize(stmt);
+        ExpectTableIsWhatMdbExportPrints(db, file, table);
     }
 }
 
@@ -360,5 +366,170 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, EngineFixtureTest,
                              }
                              return name;
                          });
+
+// A copy of the Access 97 fixture grown by the test support's generator:
+// Table1 with `rows` more rows whose D runs over 0..keys-1, Table3 with keys.
+class GeneratedFile {
+public:
+    GeneratedFile(long rows, long keys) {
+        char dir[] = "/tmp/tarnwick-engine-XXXXXX";
+        dir_ = mkdtemp(dir);
+        path = dir_ + "/large.mdb";
+        Run({TARNWICK_MAKE_ACCESS_FILE, Fixture("jackcess/testV1997.mdb"), path, std::to_string(rows),
+             std::to_string(keys)});
+    }
+    ~GeneratedFile() { fs::remove_all(dir_); }
+    std::string Sibling(const std::string& name) const { return dir_ + "/" + name; }
+    std::string path;
+
+private:
+    std::string dir_;
+};
+
+TEST(EngineLargeFileTest, ValuesJoinsAndLookupsAgreeWithMdbExport) {
+    GeneratedFile file(3000, 37);
+    Db db;
+    db.Open(file.path);
+    ExpectTableIsWhatMdbExportPrints(db, file.path, "Table1");
+    ExpectTableIsWhatMdbExportPrints(db, file.path, "Table3");
+
+    // Table1.D (Integer) = Table3.a (Long): count the matches from the export.
+    const Export big = ExportTable(file.path, "Table1");
+    const Export keys = ExportTable(file.path, "Table3");
+    std::map<std::string, long long> perKey;
+    for (const auto& row : keys.rows) {
+        ++perKey[*row[0]];
+    }
+    long long expected = 0;
+    for (const auto& row : big.rows) {
+        expected += row[3] && perKey.count(*row[3]) ? perKey[*row[3]] : 0;
+    }
+    for (const char* sql : {"SELECT count(*) FROM Table1 t JOIN Table3 k ON t.D = k.a",
+                            "SELECT count(*) FROM Table3 k JOIN Table1 t ON k.a = t.D",
+                            "SELECT count(*) FROM Table1 t, Table3 k WHERE k.b = 'KEY ' || t.D"}) {
+        EXPECT_EQ(db.Query(sql).at(0).at(0), std::to_string(expected)) << sql;
+    }
+    // A lookup of text ignores case as the column's collation does.
+    EXPECT_EQ(db.Query("SELECT count(*) FROM Table1 WHERE A = ?", {"NAME 17"}).at(0).at(0), "1");
+    // Numbers bound as text compare as numbers with a number column.
+    EXPECT_EQ(db.Query("SELECT E FROM Table1 WHERE E = ?", {"2999"}).at(0).at(0), "2999");
+    EXPECT_EQ(db.Query("SELECT count(*) FROM Table1 WHERE E IN (5, 6, 7, NULL)").at(0).at(0), "3");
+}
+
+struct StatementCase {
+    const char* name;
+    const char* sql;
+};
+
+class EngineReadOnlyTest : public ::testing::TestWithParam<StatementCase> {};
+
+TEST_P(EngineReadOnlyTest, IsRefusedAndTheFileIsUnchanged) {
+    GeneratedFile file(10, 3);
+    const std::string before = [&] {
+        std::ifstream in(file.path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }();
+    Db db;
+    db.Open(file.path);
+    std::string error;
+    db.Query(GetParam().sql, {}, &error);
+    EXPECT_NE(error, "") << GetParam().sql;
+    std::ifstream in(file.path, std::ios::binary);
+    EXPECT_TRUE(before == std::string(std::istreambuf_iterator<char>(in), {}));
+    // Reading still works.
+    EXPECT_EQ(db.Query("SELECT count(*) FROM Table3").at(0).at(0), "3");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, EngineReadOnlyTest,
+    ::testing::Values(StatementCase{"Insert", "INSERT INTO Table3(a, b) VALUES (1, 'x')"},
+                      StatementCase{"Update", "UPDATE Table3 SET b = 'x'"},
+                      StatementCase{"Delete", "DELETE FROM Table3"},
+                      StatementCase{"CreateTable", "CREATE TABLE t(x)"},
+                      StatementCase{"CreateTempTable", "CREATE TEMP TABLE t(x)"},
+                      StatementCase{"CreateView", "CREATE VIEW v AS SELECT 1"},
+                      StatementCase{"DropTable", "DROP TABLE Table3"},
+                      StatementCase{"AlterTable", "ALTER TABLE Table3 RENAME TO t"},
+                      StatementCase{"CatalogInsert", "INSERT INTO tarnwick_catalog_tables VALUES ('x', 'TABLE')"},
+                      StatementCase{"Attach", "ATTACH DATABASE '/tmp/tarnwick-attach.db' AS other"},
+                      StatementCase{"WritingPragma", "PRAGMA writable_schema = 1"},
+                      StatementCase{"JournalPragma", "PRAGMA journal_mode = DELETE"},
+                      StatementCase{"LoadExtension", "SELECT load_extension('libm.so.6')"},
+                      StatementCase{"Vacuum", "VACUUM"},
+                      StatementCase{"Analyze", "ANALYZE"},
+                      StatementCase{"SecondOpen", "SELECT tarnwick_open('/tmp/none.mdb')"},
+                      StatementCase{"NewVirtualTable", "CREATE VIRTUAL TABLE x USING access(0)"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What SQLite ODBC runs on a connection and around its statements.
+TEST(EngineReadOnlyTest, TransactionsAndReportingPragmasStillRun) {
+    GeneratedFile file(10, 3);
+    Db db;
+    db.Open(file.path);
+    for (const char* sql : {"PRAGMA empty_result_callbacks = on", "PRAGMA foreign_keys = off",
+                            "PRAGMA full_column_names = off", "PRAGMA short_column_names = on", "BEGIN TRANSACTION",
+                            "SELECT count(*) FROM Table1", "PRAGMA table_info(Table1)", "PRAGMA index_list(Table1)",
+                            "COMMIT TRANSACTION", "SAVEPOINT a", "RELEASE a", "PRAGMA encoding"}) {
+        std::string error;
+        db.Query(sql, {}, &error);
+        EXPECT_EQ(error, "") << sql;
+    }
+}
+
+// Another program replaces or damages the file between two statements.
+TEST(EngineChangedFileTest, NextStatementSeesNewContentOrAClearError) {
+    GeneratedFile file(10, 3);
+    GeneratedFile larger(500, 7);
+    Db db;
+    db.Open(file.path);
+    EXPECT_EQ(db.Query("SELECT count(*) FROM Table1").at(0).at(0), "12");
+    EXPECT_EQ(db.Query("SELECT count(*) FROM Table1 WHERE E = 5").at(0).at(0), "1");
+
+    fs::copy_file(larger.path, file.Sibling("next.mdb"));
+    fs::rename(file.Sibling("next.mdb"), file.path);
+    EXPECT_EQ(db.Query("SELECT count(*) FROM Table1").at(0).at(0), "502");
+    EXPECT_EQ(db.Query("SELECT count(*) FROM Table1 WHERE E = 400").at(0).at(0), "1");
+
+    struct Change {
+        const char* name;
+        std::function<void()> apply;
+    };
+    const std::vector<Change> changes = {
+        {"another database without the table",
+         [&] { fs::copy_file(Fixture("dates.mdb"), file.path, fs::copy_options::overwrite_existing); }},
+        {"garbage", [&] { std::ofstream(file.path, std::ios::trunc) << std::string(10000, 'x'); }},
+        {"empty", [&] { std::ofstream(file.path, std::ios::trunc); }},
+        {"removed", [&] { fs::remove(file.path); }},
+    };
+    for (const auto& change : changes) {
+        change.apply();
+        std::string error;
+        db.Query("SELECT * FROM Table1 WHERE E = 3", {}, &error);
+        EXPECT_NE(error, "") << change.name;
+    }
+}
+
+struct DateCase {
+    double serial;
+    const char* text;
+};
+
+class EngineDateTest : public ::testing::TestWithParam<DateCase> {};
+
+// Access's date serials: days from 1899-12-30, the fraction the time of day
+// (of the day before the epoch, counted forward, for negative serials).
+TEST_P(EngineDateTest, SerialReadsAsAccessShowsIt) {
+    EXPECT_EQ(tarnwick::access::FormatAccessDate(GetParam().serial), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Serials, EngineDateTest,
+                         ::testing::Values(DateCase{0, "1899-12-30 00:00:00"}, DateCase{36526.5, "2000-01-01 12:00:00"},
+                                           DateCase{2, "1900-01-01 00:00:00"}, DateCase{60, "1900-02-28 00:00:00"},
+                                           DateCase{61, "1900-03-01 00:00:00"},
+                                           DateCase{2958465.0 + 86399.0 / 86400, "9999-12-31 23:59:59"},
+                                           DateCase{-1.25, "1899-12-29 06:00:00"},
+                                           DateCase{-657434, "0100-01-01 00:00:00"},
+                                           DateCase{0.99999999, "1899-12-31 00:00:00"}, DateCase{1e7, ""},
+                                           DateCase{-1e7, ""}));
 
 }  // namespace
