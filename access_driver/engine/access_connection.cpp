@@ -95,6 +95,7 @@ bool AccessConnection::Open(const std::string& path, const std::string& textColl
     mdb_ = std::move(mdb);
     tables_ = std::move(tables);
     indexes_.clear();
+    pages_.Clear();
     return true;
 }
 
@@ -115,6 +116,7 @@ bool AccessConnection::Refresh(std::string& error) {
     mdb_ = std::move(mdb);
     identity_ = *identity;
     indexes_.clear();
+    pages_.Clear();
     return true;
 }
 

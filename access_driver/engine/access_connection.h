@@ -57,6 +57,7 @@ public:
     bool Refresh(std::string& error);
 
     MdbHandle* Handle() const { return mdb_.get(); }
+    PageCache& Pages() { return pages_; }
     const std::vector<AccessTable>& Tables() const { return tables_; }
     const std::string& Path() const { return path_; }
 
@@ -72,6 +73,8 @@ private:
     MdbHandlePtr mdb_;
     std::vector<AccessTable> tables_;
     std::map<std::pair<std::size_t, unsigned>, EqualityIndex> indexes_;
+    // Pages of the file that lookups read, up to 32 MB.
+    PageCache pages_{32u << 20};
 };
 
 // The columns a reader of the file as it is now has, against those declared

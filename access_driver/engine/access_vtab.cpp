@@ -123,7 +123,7 @@ int Open(sqlite3_vtab* base, sqlite3_vtab_cursor** out) {
         return SQLITE_ERROR;
     }
     const AccessTable& table = vtab->connection->Tables()[vtab->table];
-    auto reader = TableReader::Open(vtab->connection->Handle(), table.name, error);
+    auto reader = TableReader::Open(vtab->connection->Handle(), table.name, error, &vtab->connection->Pages());
     if (!reader) {
         SetError(base, error);
         return SQLITE_ERROR;

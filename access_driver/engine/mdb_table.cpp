@@ -170,9 +170,30 @@ MdbCatalogEntry* FindTableEntry(MdbHandle* mdb, const std::string& name) {
     return nullptr;
 }
 
+const unsigned char* PageCache::Find(std::uint32_t page) const {
+    const auto it = pages_.find(page);
+    return it == pages_.end() ? nullptr : it->second.data();
+}
+
+void PageCache::Store(std::uint32_t page, const unsigned char* data, std::size_t size) {
+    if (bytes_ + size > maxBytes_) {
+        Clear();
+    }
+    auto [it, added] = pages_.try_emplace(page, data, data + size);
+    if (added) {
+        bytes_ += size;
+    }
+}
+
+void PageCache::Clear() {
+    pages_.clear();
+    bytes_ = 0;
+}
+
 std::unique_ptr<TableReader> TableReader::Open(MdbHandle* shared, const std::string& name,
-                                               std::string& error) {
+                                               std::string& error, PageCache* cache) {
     std::unique_ptr<TableReader> reader(new TableReader());
+    reader->cache_ = cache;
     reader->mdb_ = mdb_clone_handle(shared);
     if (!reader->mdb_) {
         error = "cannot read the database file";
@@ -237,8 +258,16 @@ bool TableReader::Next() {
 bool TableReader::Seek(std::uint64_t position) {
     const auto page = static_cast<std::uint32_t>(position >> 16);
     const auto row = static_cast<unsigned>(position & 0xffff);
-    if (mdb_read_pg(mdb_, page) != mdb_->fmt->pg_size) {
-        return false;
+    const auto pageSize = static_cast<std::size_t>(mdb_->fmt->pg_size);
+    if (mdb_->cur_pg != page || page == 0) {
+        if (const unsigned char* cached = cache_ ? cache_->Find(page) : nullptr) {
+            std::memcpy(mdb_->pg_buf, cached, pageSize);
+            mdb_->cur_pg = page;
+        } else if (mdb_read_pg(mdb_, page) != mdb_->fmt->pg_size) {
+            return false;
+        } else if (cache_) {
+            cache_->Store(page, mdb_->pg_buf, pageSize);
+        }
     }
     // A page that no longer holds this table's rows (the file changed).
     if (mdb_->pg_buf[0] != MDB_PAGE_DATA ||

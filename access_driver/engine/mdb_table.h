@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <mdbtools.h>
@@ -60,12 +61,29 @@ MdbHandlePtr OpenAccessFile(const std::string& path);
 // The catalog entry of the table (user or system) named exactly name.
 MdbCatalogEntry* FindTableEntry(MdbHandle* mdb, const std::string& name);
 
+// Pages read for lookups, kept for the next lookup: rows an index finds lie
+// on pages all over the table, and each page holds many rows that later
+// lookups want. Bounded; emptied when full.
+class PageCache {
+public:
+    explicit PageCache(std::size_t maxBytes) : maxBytes_(maxBytes) {}
+    const unsigned char* Find(std::uint32_t page) const;
+    void Store(std::uint32_t page, const unsigned char* data, std::size_t size);
+    void Clear();
+
+private:
+    std::size_t maxBytes_;
+    std::size_t bytes_ = 0;
+    std::unordered_map<std::uint32_t, std::vector<unsigned char>> pages_;
+};
+
 class TableReader {
 public:
     // Clones the handle and reads the table's definition; null with error
-    // set when the table is missing or unreadable.
+    // set when the table is missing or unreadable. Seek keeps the pages it
+    // reads in cache, when given.
     static std::unique_ptr<TableReader> Open(MdbHandle* shared, const std::string& name,
-                                             std::string& error);
+                                             std::string& error, PageCache* cache = nullptr);
     ~TableReader();
     TableReader(const TableReader&) = delete;
     TableReader& operator=(const TableReader&) = delete;
@@ -88,6 +106,7 @@ private:
 
     MdbHandle* mdb_ = nullptr;
     MdbTableDef* table_ = nullptr;
+    PageCache* cache_ = nullptr;
     std::vector<MdbField> fields_;
     bool started_ = false;
     unsigned nextRow_ = 0;
