@@ -15,7 +15,10 @@ constexpr int kPrimaryKeyIndex = 1;
 constexpr int kForeignKeyIndex = 2;
 
 void ReadIndexes(MdbTableDef* def, AccessTable& table) {
-    if (!mdb_read_indices(def)) {
+    // Returns nothing useful: the indexes are in def->indices, or none when
+    // libmdb could not read them.
+    mdb_read_indices(def);
+    if (!def->indices) {
         return;
     }
     for (unsigned i = 0; i < def->num_idxs && i < def->indices->len; ++i) {

@@ -205,7 +205,9 @@ std::unique_ptr<TableReader> TableReader::Open(MdbHandle* shared, const std::str
         return nullptr;
     }
     reader->table_ = mdb_read_table(entry);
-    if (!reader->table_ || !mdb_read_columns(reader->table_) ||
+    // libmdb 1.0.0 takes an empty usage map (a damaged file) for a valid one.
+    if (!reader->table_ || reader->table_->map_sz < 1 || !reader->table_->usage_map ||
+        !mdb_read_columns(reader->table_) ||
         reader->table_->num_cols != reader->table_->columns->len) {
         error = "the definition of table '" + name + "' cannot be read";
         return nullptr;

@@ -4,6 +4,8 @@
 // rows count; writes must be refused and a changed file noticed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -316,6 +319,46 @@ TEST_P(EngineFixtureTest, CatalogListsUserAndSystemTables) {
     std::map<std::string, std::string> listed;
     for (const auto& row : db.Query("SELECT name, type FROM tarnwick_catalog_tables")) {
         listed[*row[0]] = *row[1];
+    }
+    EXPECT_EQ(listed, expected);
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return s;
+}
+
+// Indexes and primary keys, as mdb-schema's PostgreSQL dialect prints them
+// (names lower-cased): "table: column, column [unique|primary]".
+TEST_P(EngineFixtureTest, CatalogIndexesAreWhatMdbSchemaPrints) {
+    std::multiset<std::string> expected;
+    const std::regex index(R"re(CREATE (UNIQUE )?INDEX "[^"]*" ON "([^"]*)" \((.*)\);)re");
+    const std::regex key(R"re(ALTER TABLE "([^"]*)" ADD CONSTRAINT "[^"]*" PRIMARY KEY \((.*)\);)re");
+    auto columns = [](std::string list) {
+        list.erase(std::remove(list.begin(), list.end(), '"'), list.end());
+        return list;
+    };
+    for (const auto& line : Lines(::Run({"mdb-schema", file, "postgres"}))) {
+        std::smatch m;
+        if (std::regex_match(line, m, index)) {
+            expected.insert(std::string(m[2]) + ": " + columns(m[3]) + (m[1].matched ? " unique" : ""));
+        } else if (std::regex_match(line, m, key)) {
+            expected.insert(std::string(m[1]) + ": " + columns(m[2]) + " primary");
+        }
+    }
+    Db db;
+    db.Open(file);
+    std::multiset<std::string> listed;
+    const auto rows = db.Query(
+        "SELECT table_name, group_concat(column_name, ', '), max(non_unique), max(is_primary) FROM"
+        " (SELECT * FROM tarnwick_catalog_indexes ORDER BY table_name, index_name, ordinal)"
+        " WHERE table_name IN (SELECT name FROM tarnwick_catalog_tables WHERE type = 'TABLE')"
+        " GROUP BY table_name, index_name");
+    for (const auto& row : rows) {
+        listed.insert(Lower(*row[0]) + ": " + Lower(*row[1]) +
+                      (*row[3] == "1" ? " primary" : *row[2] == "0" ? " unique" : ""));
     }
     EXPECT_EQ(listed, expected);
 }
