@@ -452,11 +452,49 @@ TEST(EngineLargeFileTest, ValuesJoinsAndLookupsAgreeWithMdbExport) {
                             "SELECT count(*) FROM Table1 t, Table3 k WHERE k.b = 'KEY ' || t.D"}) {
         EXPECT_EQ(db.Query(sql).at(0).at(0), std::to_string(expected)) << sql;
     }
+    // Currency sums to the exact decimal sum of the exported values, to the cent.
+    long long tenThousandths = 0;
+    for (const auto& row : big.rows) {
+        const std::string& h = *row[7];  // "1233.2655"
+        const auto dot = h.find('.');
+        tenThousandths += std::stoll(h.substr(0, dot)) * 10000 + std::stoll(h.substr(dot + 1));
+    }
+    const long long cents = (tenThousandths + 50) / 100;
+    char exact[64];
+    std::snprintf(exact, sizeof exact, "%lld.%02lld", cents / 100, cents % 100);
+    EXPECT_EQ(db.Query("SELECT printf('%.2f', sum(H)) FROM Table1").at(0).at(0), std::string(exact));
+
     // A lookup of text ignores case as the column's collation does.
     EXPECT_EQ(db.Query("SELECT count(*) FROM Table1 WHERE A = ?", {"NAME 17"}).at(0).at(0), "1");
     // Numbers bound as text compare as numbers with a number column.
     EXPECT_EQ(db.Query("SELECT E FROM Table1 WHERE E = ?", {"2999"}).at(0).at(0), "2999");
     EXPECT_EQ(db.Query("SELECT count(*) FROM Table1 WHERE E IN (5, 6, 7, NULL)").at(0).at(0), "3");
+}
+
+// The driver's library is loaded by SQLite ODBC as an extension with no
+// entry point named: SQLite derives sqlite3_tarnwickmdbodbc_init from the
+// file name libtarnwick-mdbodbc.so.
+TEST(EngineExtensionTest, LoadsUnderTheDriversFileName) {
+    sqlite3* db = nullptr;
+    sqlite3_open(":memory:", &db);
+    sqlite3_enable_load_extension(db, 1);
+    char* error = nullptr;
+    EXPECT_EQ(sqlite3_load_extension(db, TARNWICK_ENGINE_EXTENSION, nullptr, &error), SQLITE_OK)
+        << (error ? error : "");
+    sqlite3_free(error);
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT tarnwick_open(?), (SELECT count(*) FROM Table1)", -1, &stmt, nullptr),
+              SQLITE_ERROR);  // Table1 exists only once the file is open
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT tarnwick_open(?)", -1, &stmt, nullptr), SQLITE_OK);
+    const std::string path = Fixture("jackcess/testV1997.mdb");
+    sqlite3_bind_text(stmt, 1, path.c_str(), -1, SQLITE_TRANSIENT);
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_ROW) << sqlite3_errmsg(db);
+    sqlite3_finalize(stmt);
+    ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT count(*) FROM Table1", -1, &stmt, nullptr), SQLITE_OK);
+    EXPECT_EQ(sqlite3_step(stmt), SQLITE_ROW);
+    EXPECT_EQ(sqlite3_column_int(stmt, 0), 2);
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
 }
 
 struct StatementCase {
