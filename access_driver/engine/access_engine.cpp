@@ -22,17 +22,6 @@ std::string TextCollation(sqlite3* db) {
     return found ? "ACCESS" : "NOCASE";
 }
 
-std::string Quoted(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
-}
-
 int Exec(sqlite3* db, const std::string& sql, std::string& error) {
     char* message = nullptr;
     const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message);
@@ -112,7 +101,7 @@ void OpenFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     const auto& tables = connection->Tables();
     for (std::size_t i = 0; i < tables.size(); ++i) {
         const std::string sql =
-            "CREATE VIRTUAL TABLE main." + Quoted(tables[i].name) + " USING access(" + std::to_string(i) + ")";
+            "CREATE VIRTUAL TABLE main." + QuotedIdentifier(tables[i].name) + " USING access(" + std::to_string(i) + ")";
         // A name SQLite reserves (sqlite_...) cannot be a table of ours.
         std::string ignored;
         if (Exec(db, sql, ignored) == SQLITE_OK) {

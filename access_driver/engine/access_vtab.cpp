@@ -30,17 +30,6 @@ struct AccessCursor : sqlite3_vtab_cursor {
 // Cost figures for the planner: a lookup reads a few rows, a scan all.
 constexpr double kLookupRows = 10;
 
-std::string Quoted(const std::string& name) {
-    std::string out = "\"";
-    for (char c : name) {
-        out += c;
-        if (c == '"') {
-            out += '"';
-        }
-    }
-    return out + "\"";
-}
-
 void SetError(sqlite3_vtab* vtab, const std::string& message) {
     sqlite3_free(vtab->zErrMsg);
     vtab->zErrMsg = sqlite3_mprintf("%s", message.c_str());
@@ -60,7 +49,7 @@ int Connect(sqlite3* db, void* aux, int argc, const char* const* argv, sqlite3_v
     const AccessTable& table = connection->Tables()[index];
     std::string sql = "CREATE TABLE x(";
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
-        sql += (i ? ", " : "") + Quoted(table.columns[i].name) + " " + table.columns[i].declaredType;
+        sql += (i ? ", " : "") + QuotedIdentifier(table.columns[i].name) + " " + table.columns[i].declaredType;
     }
     sql += ")";
     connection->declaring = true;
@@ -235,6 +224,17 @@ sqlite3_module MakeModule() {
 const sqlite3_module kModule = MakeModule();
 
 }  // namespace
+
+std::string QuotedIdentifier(const std::string& name) {
+    std::string out = "\"";
+    for (char c : name) {
+        out += c;
+        if (c == '"') {
+            out += '"';
+        }
+    }
+    return out + "\"";
+}
 
 int RegisterAccessModule(sqlite3* db, AccessConnection* connection) {
     return sqlite3_create_module_v2(db, "access", &kModule, connection,

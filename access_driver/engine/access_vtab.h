@@ -3,11 +3,16 @@
 // place in AccessConnection::Tables().
 #pragma once
 
+#include <string>
+
 #include <sqlite3.h>
 
 namespace tarnwick::access {
 
 class AccessConnection;
+
+// name as an SQL identifier: in double quotes, each quote doubled.
+std::string QuotedIdentifier(const std::string& name);
 
 // Registers the module; db owns connection from then on.
 int RegisterAccessModule(sqlite3* db, AccessConnection* connection);
