@@ -6,10 +6,15 @@
 // table definitions updated). libmdb's own insert cannot add pages.
 //
 //   make_access_file FIXTURE OUT ROWS KEYS
+//   make_access_file --memo FIXTURE OUT CHARS
 //
 // Table1.E (Long) is the row's number 0..rows-1, Table1.D (Integer) is that
 // number modulo keys, and Table3.a (Long) runs over 0..keys-1, so joining
 // Table1.D = Table3.a matches every new row of Table1 once.
+//
+// With --memo, a copy of the Access 2000 fixture dates.mdb whose DateTest
+// gains one row, IDCol 7, whose LongTextCol (Memo) holds CHARS characters
+// stored as a chain of long-value pages: character i is MemoCharacter(i).
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -169,11 +174,99 @@ void SetRowCount(int fd, MdbHandle* mdb, MdbTableDef* table, unsigned long rows)
             static_cast<off_t>(table->entry->table_pg) * mdb->fmt->pg_size + mdb->fmt->tab_num_rows_offset);
 }
 
+// The memo's text: letters, with a non-ASCII letter every 1000th place.
+char16_t MemoCharacter(long i) {
+    return i % 1000 == 999 ? u'\u00e9' : static_cast<char16_t>(u'a' + i % 26);
+}
+
+std::string CopyFixture(const char* fixture, const std::string& out) {
+    std::filesystem::copy_file(fixture, out, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    return out;
+}
+
+// A long memo in a chain of long-value rows, one per page: each row holds
+// the page and row of the next, then its piece of the UCS-2 text.
+int AddLongMemo(const char* fixture, const std::string& out, long chars) {
+    CopyFixture(fixture, out);
+    MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
+    if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE) || IS_JET3(mdb)) {
+        Fail("cannot read the fixture, or it is no Access 2000 file");
+    }
+    MdbTableDef* table = ReadTable(mdb, "DateTest");
+    if (table->num_cols != 6) {
+        Fail("the fixture's DateTest is not the expected one");
+    }
+    const int fd = open(out.c_str(), O_RDWR);
+    if (fd < 0) {
+        Fail("cannot open the output file");
+    }
+    const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
+    auto nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / pageSize);
+
+    std::string text;
+    for (long i = 0; i < chars; ++i) {
+        const char16_t c = MemoCharacter(i);
+        text.push_back(static_cast<char>(c & 0xff));
+        text.push_back(static_cast<char>(c >> 8));
+    }
+    const int rco = mdb->fmt->row_count_offset;
+    const std::size_t piece = pageSize - static_cast<std::size_t>(rco) - 4 - 4;  // offsets, next pointer
+    const std::uint32_t first = nextPage;
+    for (std::size_t done = 0; done < text.size(); done += piece) {
+        const std::size_t n = std::min(piece, text.size() - done);
+        const bool last = done + n >= text.size();
+        std::vector<unsigned char> page(pageSize, 0);
+        page[0] = MDB_PAGE_DATA;
+        page[1] = 1;
+        std::memcpy(page.data() + 4, "LVAL", 4);
+        const auto start = static_cast<guint32>(pageSize - n - 4);
+        mdb_put_int32(page.data(), start, last ? 0 : (nextPage + 1) << 8);
+        std::memcpy(page.data() + start + 4, text.data() + done, n);
+        mdb_put_int16(page.data(), static_cast<guint32>(rco), 1);
+        mdb_put_int16(page.data(), static_cast<guint32>(rco + 2), start);
+        mdb_put_int16(page.data(), 2, start - static_cast<guint32>(rco + 4));
+        WriteAt(fd, page.data(), pageSize, static_cast<off_t>(nextPage++) * static_cast<off_t>(pageSize));
+    }
+
+    // The row: its memo field is the long value's length and first row.
+    unsigned char memo[MDB_MEMO_OVERHEAD] = {};
+    mdb_put_int32(memo, 0, static_cast<guint32>(text.size()));
+    mdb_put_int32(memo, 4, first << 8);
+    const std::int32_t id = 7;
+    std::string shortText;
+    for (char c : std::string("long memo")) {
+        shortText.push_back(c);
+        shortText.push_back('\0');
+    }
+    std::vector<MdbField> fields(6);
+    fields[0] = Field(table, 0, &id, 4);
+    fields[1] = Field(table, 1, nullptr, 0);
+    fields[2] = Field(table, 2, nullptr, 0);
+    fields[3] = Field(table, 3, nullptr, 0);
+    fields[4] = Field(table, 4, memo, MDB_MEMO_OVERHEAD);
+    fields[5] = Field(table, 5, shortText.data(), static_cast<int>(shortText.size()));
+    unsigned char row[4096];
+    PageWriter pages(fd, mdb, table->entry, nextPage);
+    pages.Add(row, mdb_pack_row(table, row, 6, fields.data()));
+    pages.Flush();
+    RewriteUsageMap(fd, mdb, table, pages.Written(), pages.NextPage());
+    SetRowCount(fd, mdb, table, table->num_rows + 1);
+    close(fd);
+    mdb_free_tabledef(table);
+    mdb_close(mdb);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--memo") == 0) {
+        return AddLongMemo(argv[2], argv[3], std::atol(argv[4]));
+    }
     if (argc != 5) {
-        Fail("usage: make_access_file FIXTURE OUT ROWS KEYS");
+        Fail("usage: make_access_file FIXTURE OUT ROWS KEYS | make_access_file --memo FIXTURE OUT CHARS");
     }
     const std::string out = argv[2];
     const long rows = std::atol(argv[3]);
@@ -181,9 +274,7 @@ int main(int argc, char** argv) {
     if (rows < 0 || keys < 1 || keys > 32767) {
         Fail("ROWS must be at least 0 and KEYS from 1 to 32767");
     }
-    std::filesystem::copy_file(argv[1], out, std::filesystem::copy_options::overwrite_existing);
-    std::filesystem::permissions(out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
-                                 std::filesystem::perm_options::add);
+    CopyFixture(argv[1], out);
 
     MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
     if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE)) {
