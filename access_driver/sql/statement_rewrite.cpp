@@ -135,7 +135,13 @@ struct Item {
     std::string text;
 };
 
-struct Emitter;
+// Leading white space of an operand or argument that the rewrite moves; a
+// comment there stays.
+std::string WithoutLeadingSpace(const std::string& text)
+{
+    const size_t start = text.find_first_not_of(" \t\r\n\f\v");
+    return start == std::string::npos ? std::string() : text.substr(start);
+}
 
 std::string QuoteText(std::string_view text)
 {
@@ -199,7 +205,7 @@ struct OdbcFunction {
 // ODBC's scalar functions as Access's functions (ours) or SQLite's.
 constexpr OdbcFunction kOdbcFunctions[] = {
     {"ASCII", -1, "unicode"}, {"CHAR", -1, "char"}, {"CONCAT", -1, "tw_concat"},
-    {"LCASE", -1, "LCase"}, {"UCASE", -1, "UCase"}, {"LEFT", -1, "Left"}, {"RIGHT", -1, "Right"},
+    {"LCASE", -1, "LCase"}, {"UCASE", -1, "UCase"}, {"LEFT", -1, "\"Left\""}, {"RIGHT", -1, "\"Right\""},
     {"LENGTH", 1, "Len(rtrim({0}))"}, {"CHAR_LENGTH", -1, "Len"}, {"CHARACTER_LENGTH", -1, "Len"},
     {"LOCATE", 2, "InStr({1}, {0})"}, {"LOCATE", 3, "InStr({2}, {1}, {0})"},
     {"LTRIM", -1, "ltrim"}, {"RTRIM", -1, "rtrim"}, {"SUBSTRING", -1, "Mid"}, {"REPLACE", -1, "replace"},
@@ -262,14 +268,14 @@ std::string OdbcFunctionCall(std::string_view name, Node& group)
     auto rewritten = [&](size_t from) {
         std::vector<std::string> texts;
         for (size_t i = from; i < arguments.size(); ++i)
-            texts.push_back(RewriteLevel(arguments[i], {}));
+            texts.push_back(WithoutLeadingSpace(RewriteLevel(arguments[i], {})));
         return texts;
     };
     if (EqualsKeyword(name, "CONVERT") && arguments.size() == 2) {
         const std::string_view function = LookUp(kOdbcConvertTypes, arguments[1]);
         if (function.empty())
             throw RewriteError("Unsupported type in {fn CONVERT(...)}");
-        return std::string(function) + "(" + RewriteLevel(arguments[0], {}) + ")";
+        return std::string(function) + "(" + WithoutLeadingSpace(RewriteLevel(arguments[0], {})) + ")";
     }
     if ((EqualsKeyword(name, "TIMESTAMPADD") || EqualsKeyword(name, "TIMESTAMPDIFF")) && arguments.size() == 3) {
         const std::string_view interval = LookUp(kOdbcIntervals, arguments[0]);
@@ -283,7 +289,7 @@ std::string OdbcFunctionCall(std::string_view name, Node& group)
         if (!EqualsKeyword(name, function.name))
             continue;
         if (function.arity < 0)
-            return std::string(function.target) + GroupText(group);
+            return std::string(function.target) + "(" + WithoutLeadingSpace(RewriteLevel(group.children, group.closeLead)) + ")";
         if (static_cast<size_t>(function.arity) == arguments.size())
             return ApplyTemplate(function.target, rewritten(0));
     }
@@ -312,10 +318,10 @@ Item OdbcEscape(Node& brace)
     }
     if (EqualsKeyword(keyword, "fn") && inside.size() == 3 && inside[1].token.kind == TokenKind::Word
         && inside[2].group && inside[2].token.kind == TokenKind::OpenParen)
-        return {ItemKind::Atom, brace.lead, inside[1].lead + OdbcFunctionCall(inside[1].token.text, inside[2])};
+        return {ItemKind::Atom, brace.lead, OdbcFunctionCall(inside[1].token.text, inside[2])};
     if (EqualsKeyword(keyword, "oj") && inside.size() > 1)
         return {ItemKind::Atom, brace.lead,
-                RewriteLevel(std::span<Node>(inside).subspan(1), brace.closeLead)};
+                WithoutLeadingSpace(RewriteLevel(std::span<Node>(inside).subspan(1), brace.closeLead))};
     if (EqualsKeyword(keyword, "escape") && oneString)
         return {ItemKind::Boundary, brace.lead, "ESCAPE " + std::string(inside[1].token.text)};
     throw RewriteError("Unsupported ODBC escape {" + std::string(keyword) + " ...}");
@@ -380,7 +386,12 @@ std::vector<Item> ToItems(std::span<Node> nodes)
                 const std::string inner = RewriteLevel(nodes.subspan(i + 1, end - i - 1), nodes[end].lead);
                 items.push_back({ItemKind::Atom, node.lead, std::string(word) + inner + std::string(nodes[end].token.text)});
                 i = end;
-            } else if (call && !(IsBoundaryKeyword(word) && !IsJoinSide(word))) {
+            } else if (call && IsJoinSide(word)) {
+                // Access's Left() and Right(): LEFT and RIGHT are SQLite
+                // keywords, so the function's name is quoted.
+                items.push_back({ItemKind::Atom, node.lead, "\"" + std::string(word) + "\"" + GroupText(nodes[i + 1])});
+                ++i;
+            } else if (call && !IsBoundaryKeyword(word)) {
                 items.push_back({ItemKind::Atom, node.lead, std::string(word) + GroupText(nodes[i + 1])});
                 ++i;
             } else if (IsBoundaryKeyword(word) || IsJoinSide(word)) {
@@ -479,12 +490,12 @@ private:
         if (item.kind == ItemKind::Operator && (item.text == "-" || item.text == "+" || item.text == "~")) {
             ++position_;
             const std::string operand = Expression(kUnaryPrecedence + 1);
-            return "(" + item.lead + item.text + operand + ")";
+            return "(" + WithoutLeadingSpace(item.lead) + item.text + operand + ")";
         }
         if (item.kind != ItemKind::Atom)
             throw RewriteError("Syntax error in expression near " + item.text);
         ++position_;
-        return item.lead + item.text;
+        return WithoutLeadingSpace(item.lead) + item.text;
     }
 
     std::span<Item> items_;
@@ -517,7 +528,18 @@ std::vector<Item> JoinQualifiedNames(std::vector<Item> items)
     return joined;
 }
 
+bool IsComparison(const Item& item)
+{
+    static constexpr std::string_view comparisons[] = {"=", "==", "<>", "!=", "<", ">", "<=", ">="};
+    return item.kind == ItemKind::Boundary
+           && std::find(std::begin(comparisons), std::end(comparisons), item.text) != std::end(comparisons);
+}
+
 // Replaces every operand run that uses Access's own operators by SQLite text.
+// The right operand of every comparison gets COLLATE ACCESS: Access compares
+// all text without regard to case, not only a text column's (SQLite would
+// compare 'a' = 'A', or an expression over columns, as binary). The
+// collation changes nothing where either side is a number.
 std::vector<Item> RewriteOperators(std::vector<Item> items)
 {
     items = JoinQualifiedNames(std::move(items));
@@ -528,6 +550,7 @@ std::vector<Item> RewriteOperators(std::vector<Item> items)
             result.push_back(std::move(items[i++]));
             continue;
         }
+        const bool afterComparison = !result.empty() && IsComparison(result.back());
         // A run ends at a boundary or where two operands meet (an alias).
         size_t end = i;
         bool lastWasAtom = false;
@@ -546,6 +569,8 @@ std::vector<Item> RewriteOperators(std::vector<Item> items)
             for (Item& item : run)
                 result.push_back(std::move(item));
         }
+        if (afterComparison)
+            result.push_back({ItemKind::Boundary, " ", "COLLATE ACCESS"});
         i = end;
     }
     return result;
@@ -626,8 +651,10 @@ std::string AssembleWithTop(std::vector<Item> items)
         select.front().lead.clear();
         std::string limited;
         if (percent) {
-            limited = "WITH tw_top AS (" + Join(select) + ") SELECT * FROM tw_top LIMIT (SELECT -CAST(-(count(*) * "
-                      + count + " / 100.0) AS INTEGER) FROM tw_top)";
+            // Access rounds the share of rows up: 25 percent of 10 rows is 3.
+            limited = "WITH tw_top AS (" + Join(select)
+                      + ") SELECT * FROM tw_top LIMIT (SELECT CAST(n AS INTEGER) + (n > CAST(n AS INTEGER)) FROM "
+                        "(SELECT count(*) * " + count + " / 100.0 AS n FROM tw_top))";
             if (i > 0 || beforeCompound)
                 limited = "SELECT * FROM (" + limited + ")";
         } else {
