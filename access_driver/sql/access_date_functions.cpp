@@ -417,6 +417,79 @@ void Time(sqlite3_context* context, int, sqlite3_value**)
     ResultDate(context, time);
 }
 
+// DateValue keeps the date of its argument, TimeValue the time (on day zero).
+void DateValue(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    DateTime date;
+    if (!DateArgument(context, argv[0], date))
+        return;
+    date.hour = date.minute = date.second = 0;
+    ResultDate(context, date);
+}
+
+void TimeValue(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    DateTime date;
+    if (!DateArgument(context, argv[0], date))
+        return;
+    DateTime time;
+    time.hour = date.hour;
+    time.minute = date.minute;
+    time.second = date.second;
+    ResultDate(context, time);
+}
+
+bool Abbreviated(sqlite3_context* context, int argc, sqlite3_value** argv, int index, bool& abbreviate)
+{
+    abbreviate = false;
+    if (index >= argc || IsNull(argv[index]))
+        return true;
+    const std::optional<double> number = NumberOf(argv[index]);
+    if (!number) {
+        sqlite3_result_error(context, kTypeMismatch, -1);
+        return false;
+    }
+    abbreviate = *number != 0;
+    return true;
+}
+
+void ResultName(sqlite3_context* context, std::string_view name, bool abbreviate)
+{
+    ResultText(context, std::string(abbreviate ? name.substr(0, 3) : name));
+}
+
+void MonthName(sqlite3_context* context, int argc, sqlite3_value** argv)
+{
+    static constexpr std::string_view names[] = {"January", "February", "March", "April", "May", "June",
+        "July", "August", "September", "October", "November", "December"};
+    int month = 0;
+    bool abbreviate = false;
+    if (IsNull(argv[0])) {
+        sqlite3_result_error(context, kInvalidUseOfNull, -1);
+        return;
+    }
+    if (!OptionalWhole(context, argc, argv, 0, 0, 1, 12, month) || !Abbreviated(context, argc, argv, 1, abbreviate))
+        return;
+    ResultName(context, names[month - 1], abbreviate);
+}
+
+void WeekdayName(sqlite3_context* context, int argc, sqlite3_value** argv)
+{
+    static constexpr std::string_view names[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday",
+        "Friday", "Saturday"};
+    int day = 0;
+    int firstDayOfWeek = 1;
+    bool abbreviate = false;
+    if (IsNull(argv[0])) {
+        sqlite3_result_error(context, kInvalidUseOfNull, -1);
+        return;
+    }
+    if (!OptionalWhole(context, argc, argv, 0, 0, 1, 7, day) || !Abbreviated(context, argc, argv, 1, abbreviate)
+        || !OptionalWhole(context, argc, argv, 2, 1, 0, 7, firstDayOfWeek))
+        return;
+    ResultName(context, names[(day - 1 + firstDayOfWeek - 1) % 7], abbreviate);
+}
+
 constexpr FunctionEntry kDateFunctions[] = {
     {"Year", 1, true, Year},
     {"Month", 1, true, Month},
@@ -434,6 +507,13 @@ constexpr FunctionEntry kDateFunctions[] = {
     {"DatePart", 3, true, DatePart},
     {"DatePart", 4, true, DatePart},
     {"DateSerial", 3, true, DateSerial},
+    {"DateValue", 1, true, DateValue},
+    {"TimeValue", 1, true, TimeValue},
+    {"MonthName", 1, true, MonthName},
+    {"MonthName", 2, true, MonthName},
+    {"WeekdayName", 1, true, WeekdayName},
+    {"WeekdayName", 2, true, WeekdayName},
+    {"WeekdayName", 3, true, WeekdayName},
     {"Now", 0, false, Now},
     {"Date", 0, false, Date},
     {"Time", 0, false, Time},

@@ -513,6 +513,8 @@ void Format(sqlite3_context* context, int argc, sqlite3_value** argv)
 constexpr FunctionEntry kFormatFunctions[] = {
     {"Format", 1, true, Format},
     {"Format", 2, true, Format},
+    {"Format$", 1, true, Format},
+    {"Format$", 2, true, Format},
 };
 
 } // namespace

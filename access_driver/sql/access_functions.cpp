@@ -2,6 +2,7 @@
 
 #include "function_support.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -562,6 +563,192 @@ void Val(sqlite3_context* context, int, sqlite3_value** argv)
     sqlite3_result_double(context, ParseVal(TextOf(argv[0])));
 }
 
+void IsNullFunction(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    sqlite3_result_int(context, IsNull(argv[0]) ? -1 : 0);
+}
+
+void IsNumeric(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    sqlite3_result_int(context, !IsNull(argv[0]) && NumberOf(argv[0]) ? -1 : 0);
+}
+
+void IsDate(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    sqlite3_result_int(context, sqlite3_value_type(argv[0]) == SQLITE_TEXT && DateOf(argv[0]) ? -1 : 0);
+}
+
+// Chr takes Windows-1252 codes, as Access does on a Western system; ChrW
+// takes any Unicode code point.
+char32_t FromWindows1252(int64_t code)
+{
+    static constexpr char16_t high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C,
+        0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    return code >= 0x80 && code < 0xA0 ? high[code - 0x80] : static_cast<char32_t>(code);
+}
+
+void CharacterOf(sqlite3_context* context, sqlite3_value* value, int64_t high, bool windows1252)
+{
+    int64_t code = 0;
+    if (!WholeArgument(context, value, code))
+        return;
+    if (code < 0 || code > high || (code >= 0xD800 && code <= 0xDFFF)) {
+        sqlite3_result_error(context, kInvalidCall, -1);
+        return;
+    }
+    const char32_t c = windows1252 ? FromWindows1252(code) : static_cast<char32_t>(code);
+    ResultText(context, EncodeUtf8(std::u32string(1, c)));
+}
+
+void Chr(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    CharacterOf(context, argv[0], 255, true);
+}
+
+void ChrW(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    CharacterOf(context, argv[0], 0x10FFFF, false);
+}
+
+// Asc and AscW give the first character's Unicode code point.
+void Asc(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    if (IsNull(argv[0])) {
+        sqlite3_result_error(context, kInvalidUseOfNull, -1);
+        return;
+    }
+    const std::u32string text = CodePointsOf(argv[0]);
+    if (text.empty())
+        sqlite3_result_error(context, kInvalidCall, -1);
+    else
+        sqlite3_result_int64(context, static_cast<int64_t>(text[0]));
+}
+
+void RepeatCharacter(sqlite3_context* context, sqlite3_value* countValue, char32_t c)
+{
+    int64_t count = 0;
+    if (!WholeArgument(context, countValue, count))
+        return;
+    const int limit = sqlite3_limit(sqlite3_context_db_handle(context), SQLITE_LIMIT_LENGTH, -1);
+    if (count < 0 || count > limit) {
+        sqlite3_result_error(context, count < 0 ? kInvalidCall : "string or blob too big", -1);
+        return;
+    }
+    ResultText(context, EncodeUtf8(std::u32string(static_cast<size_t>(count), c)));
+}
+
+void Space(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    RepeatCharacter(context, argv[0], U' ');
+}
+
+// String(count, character): the character as text (its first letter) or a code.
+void String(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    if (IsNull(argv[1])) {
+        sqlite3_result_null(context);
+        return;
+    }
+    char32_t c = 0;
+    if (sqlite3_value_type(argv[1]) == SQLITE_TEXT) {
+        const std::u32string text = CodePointsOf(argv[1]);
+        if (text.empty()) {
+            sqlite3_result_error(context, kInvalidCall, -1);
+            return;
+        }
+        c = text[0];
+    } else {
+        int64_t code = 0;
+        if (!WholeArgument(context, argv[1], code))
+            return;
+        c = FromWindows1252(((code % 256) + 256) % 256);
+    }
+    RepeatCharacter(context, argv[0], c);
+}
+
+// StrComp(a, b[, compare]): -1, 0 or 1; compare 0 is binary, otherwise case
+// is ignored as in a query's text comparison.
+void StrComp(sqlite3_context* context, int argc, sqlite3_value** argv)
+{
+    int64_t compare = 1;
+    if (argc == 3 && !WholeArgument(context, argv[2], compare))
+        return;
+    if (IsNull(argv[0]) || IsNull(argv[1])) {
+        sqlite3_result_null(context);
+        return;
+    }
+    std::u32string left = CodePointsOf(argv[0]);
+    std::u32string right = CodePointsOf(argv[1]);
+    if (compare != 0) {
+        for (char32_t& c : left)
+            c = FoldCase(c);
+        for (char32_t& c : right)
+            c = FoldCase(c);
+    }
+    const int order = left.compare(right);
+    sqlite3_result_int(context, order < 0 ? -1 : order > 0 ? 1 : 0);
+}
+
+// Switch(condition1, value1, ...): the value of the first true condition.
+void Switch(sqlite3_context* context, int argc, sqlite3_value** argv)
+{
+    if (argc % 2 != 0) {
+        sqlite3_result_error(context, kInvalidCall, -1);
+        return;
+    }
+    for (int i = 0; i < argc; i += 2) {
+        bool truth = false;
+        if (!IsTrue(argv[i], truth)) {
+            sqlite3_result_error(context, kTypeMismatch, -1);
+            return;
+        }
+        if (truth) {
+            sqlite3_result_value(context, argv[i + 1]);
+            return;
+        }
+    }
+    sqlite3_result_null(context);
+}
+
+// Choose(index, choice1, ...): Null when the index names no choice.
+void Choose(sqlite3_context* context, int argc, sqlite3_value** argv)
+{
+    double number = 0;
+    if (!NumericArgument(context, argv[0], number))
+        return;
+    const double index = std::trunc(number);
+    if (index < 1 || index > argc - 1)
+        sqlite3_result_null(context);
+    else
+        sqlite3_result_value(context, argv[static_cast<int>(index)]);
+}
+
+// Str(number): a leading space stands for the sign of a positive number.
+void Str(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    double number = 0;
+    if (IsNull(argv[0])) {
+        sqlite3_result_error(context, kInvalidUseOfNull, -1);
+        return;
+    }
+    if (!NumericArgument(context, argv[0], number))
+        return;
+    const std::string text = TextOf(argv[0]);
+    ResultText(context, number >= 0 && !text.starts_with('-') ? " " + text : text);
+}
+
+void StrReverse(sqlite3_context* context, int, sqlite3_value** argv)
+{
+    if (IsNull(argv[0])) {
+        sqlite3_result_error(context, kInvalidUseOfNull, -1);
+        return;
+    }
+    std::u32string text = CodePointsOf(argv[0]);
+    std::reverse(text.begin(), text.end());
+    ResultText(context, EncodeUtf8(text));
+}
+
 constexpr FunctionEntry kFunctions[] = {
     {"IIf", 3, true, IIf},
     {"Nz", 1, true, Nz},
@@ -591,6 +778,31 @@ constexpr FunctionEntry kFunctions[] = {
     {"CStr", 1, true, CStr},
     {"CDate", 1, true, CDate},
     {"Val", 1, true, Val},
+    {"IsNull", 1, true, IsNullFunction},
+    {"IsNumeric", 1, true, IsNumeric},
+    {"IsDate", 1, true, IsDate},
+    {"Chr", 1, true, Chr},
+    {"ChrW", 1, true, ChrW},
+    {"Asc", 1, true, Asc},
+    {"AscW", 1, true, Asc},
+    {"Space", 1, true, Space},
+    {"String", 2, true, String},
+    {"StrComp", 2, true, StrComp},
+    {"StrComp", 3, true, StrComp},
+    {"Switch", -1, true, Switch},
+    {"Choose", -1, true, Choose},
+    {"Str", 1, true, Str},
+    {"StrReverse", 1, true, StrReverse},
+    // The $ forms Access keeps from Basic return the same text.
+    {"Left$", 2, true, Left},
+    {"Right$", 2, true, Right},
+    {"Mid$", 2, true, Mid},
+    {"Mid$", 3, true, Mid},
+    {"UCase$", 1, true, UCase},
+    {"LCase$", 1, true, LCase},
+    {"Chr$", 1, true, Chr},
+    {"Space$", 1, true, Space},
+    {"Str$", 1, true, Str},
     {"tw_concat", -1, true, Concat},
     {"tw_intdiv", 2, true, IntegerDivide},
     {"tw_mod", 2, true, Modulo},

@@ -117,10 +117,11 @@ bool IsBoundaryKeyword(std::string_view word)
                        [&](std::string_view keyword) { return EqualsKeyword(word, keyword); });
 }
 
-// LEFT and RIGHT are joins before JOIN/OUTER and Access's functions before (.
-bool IsJoinSide(std::string_view word)
+// LEFT and RIGHT are joins before JOIN/OUTER, ISNULL a postfix operator, and
+// all three Access's functions before (.
+bool IsKeywordFunction(std::string_view word)
 {
-    return EqualsKeyword(word, "LEFT") || EqualsKeyword(word, "RIGHT");
+    return EqualsKeyword(word, "LEFT") || EqualsKeyword(word, "RIGHT") || EqualsKeyword(word, "ISNULL");
 }
 
 enum class ItemKind {
@@ -386,15 +387,15 @@ std::vector<Item> ToItems(std::span<Node> nodes)
                 const std::string inner = RewriteLevel(nodes.subspan(i + 1, end - i - 1), nodes[end].lead);
                 items.push_back({ItemKind::Atom, node.lead, std::string(word) + inner + std::string(nodes[end].token.text)});
                 i = end;
-            } else if (call && IsJoinSide(word)) {
-                // Access's Left() and Right(): LEFT and RIGHT are SQLite
-                // keywords, so the function's name is quoted.
+            } else if (call && IsKeywordFunction(word)) {
+                // Access's Left(), Right() and IsNull(): SQLite's keywords, so
+                // the function's name is quoted.
                 items.push_back({ItemKind::Atom, node.lead, "\"" + std::string(word) + "\"" + GroupText(nodes[i + 1])});
                 ++i;
             } else if (call && !IsBoundaryKeyword(word)) {
                 items.push_back({ItemKind::Atom, node.lead, std::string(word) + GroupText(nodes[i + 1])});
                 ++i;
-            } else if (IsBoundaryKeyword(word) || IsJoinSide(word)) {
+            } else if (IsBoundaryKeyword(word) || IsKeywordFunction(word)) {
                 items.push_back({ItemKind::Boundary, node.lead, std::string(word)});
             } else {
                 items.push_back({ItemKind::Atom, node.lead, std::string(word)});
