@@ -48,41 +48,84 @@ void CloseCollator(void* collator)
     ucol_close(static_cast<UCollator*>(collator));
 }
 
-// SQL's LIKE with % and _ (as Access takes them through ODBC) on code points,
-// case folded; an escape character makes the next pattern character literal.
-// The greedy match with one remembered % runs in time proportional to
-// pattern times text, never exponential.
+// Whether the character class at pattern[open] ('[') holds c: [abc], [a-z],
+// and [^...] or [!...] for the characters not listed, compared case folded.
+// Sets `next` past the class; false in `valid` when no ] closes it, and
+// the [ is then a literal character.
+bool ClassMatches(const std::u32string& pattern, size_t open, char32_t c, size_t& next, bool& valid)
+{
+    size_t start = open + 1;
+    const bool negated = start < pattern.size() && (pattern[start] == U'^' || pattern[start] == U'!');
+    if (negated)
+        ++start;
+    // A ] right after the opening bracket is a member, not the end.
+    const size_t close = start < pattern.size() ? pattern.find(U']', start + 1) : std::u32string::npos;
+    valid = close != std::u32string::npos;
+    if (!valid)
+        return false;
+    next = close + 1;
+    const char32_t folded = FoldCase(c);
+    bool found = false;
+    for (size_t i = start; i < close && !found; ++i) {
+        if (i + 2 < close && pattern[i + 1] == U'-') {
+            const char32_t low = FoldCase(pattern[i]);
+            const char32_t high = FoldCase(pattern[i + 2]);
+            found = (folded >= low && folded <= high) || (c >= pattern[i] && c <= pattern[i + 2]);
+            i += 2;
+        } else {
+            found = FoldCase(pattern[i]) == folded;
+        }
+    }
+    return found != negated;
+}
+
+// LIKE as Access takes it through ODBC: % any run, _ one character, [...] a
+// class; on code points, case folded, accents kept; an escape character makes
+// the next pattern character literal. The greedy match that remembers the
+// last % runs in time proportional to pattern times text, never exponential.
 bool LikeMatch(const std::u32string& pattern, const std::u32string& text, std::optional<char32_t> escape)
 {
+    auto isEscape = [&](size_t p) { return escape && pattern[p] == *escape && p + 1 < pattern.size(); };
+    // Whether the pattern element at p matches c; `next` is past it.
+    auto matchOne = [&](size_t p, char32_t c, size_t& next) {
+        if (isEscape(p)) {
+            next = p + 2;
+            return FoldCase(pattern[p + 1]) == FoldCase(c);
+        }
+        next = p + 1;
+        if (pattern[p] == U'_')
+            return true;
+        if (pattern[p] == U'[') {
+            bool valid = false;
+            const bool matched = ClassMatches(pattern, p, c, next, valid);
+            if (valid)
+                return matched;
+            next = p + 1;
+        }
+        return FoldCase(pattern[p]) == FoldCase(c);
+    };
     size_t p = 0;
     size_t t = 0;
     size_t starPattern = std::u32string::npos;
     size_t starText = 0;
     while (t < text.size()) {
-        if (p < pattern.size()) {
-            char32_t c = pattern[p];
-            if (escape && c == *escape && p + 1 < pattern.size()) {
-                if (FoldCase(pattern[p + 1]) == FoldCase(text[t])) {
-                    p += 2;
-                    ++t;
-                    continue;
-                }
-            } else if (c == U'%') {
-                starPattern = ++p;
-                starText = t;
-                continue;
-            } else if (c == U'_' || FoldCase(c) == FoldCase(text[t])) {
-                ++p;
-                ++t;
-                continue;
-            }
+        if (p < pattern.size() && pattern[p] == U'%' && !isEscape(p)) {
+            starPattern = ++p;
+            starText = t;
+            continue;
+        }
+        size_t next = 0;
+        if (p < pattern.size() && matchOne(p, text[t], next)) {
+            p = next;
+            ++t;
+            continue;
         }
         if (starPattern == std::u32string::npos)
             return false;
         p = starPattern;
         t = ++starText;
     }
-    while (p < pattern.size() && pattern[p] == U'%')
+    while (p < pattern.size() && pattern[p] == U'%' && !isEscape(p))
         ++p;
     return p == pattern.size();
 }
