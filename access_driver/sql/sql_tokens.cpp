@@ -151,6 +151,12 @@ TokenizeResult TokenizeAccessSql(std::string_view sql)
             if (length == 0)
                 return fail("Unterminated date literal");
             add(TokenKind::DateLiteral, length);
+        } else if ((c == 'x' || c == 'X') && next == '\'') {
+            // X'0A1B', a blob literal, is one token.
+            const size_t length = QuotedLength(sql, pos + 1, '\'', false);
+            if (length == 0)
+                return fail("Unterminated blob literal");
+            add(TokenKind::String, length + 1);
         } else if (IsDigit(c) || (c == '.' && IsDigit(next))) {
             add(TokenKind::Number, NumberLength(sql, pos));
         } else if (IsWordStart(c)) {

@@ -12,7 +12,7 @@ namespace tarnwick::access {
 enum class TokenKind {
     Space,          // white space
     Comment,        // -- to end of line (newline included) or /* ... */
-    String,         // '...' with '' inside
+    String,         // '...' with '' inside, and X'...'
     QuotedName,     // "...", [...] or `...`
     Word,           // identifier or keyword
     Number,         // 12, 1.5, .5, 1e3, 0x1F

@@ -458,19 +458,22 @@ private:
                 throw RewriteError("Syntax error in expression near " + op);
             if (precedence < minimum)
                 break;
+            // A comment before the operator moves to its right operand.
+            const std::string comment = WithoutLeadingSpace(items_[position_].lead);
             ++position_;
             if (op == "&") {
                 // a & b & c is one call; NULL counts as empty text in each.
-                std::string call = "tw_concat(" + left + ", " + Expression(precedence + 1);
+                std::string call = "tw_concat(" + left + ", " + comment + Expression(precedence + 1);
                 while (position_ < items_.size() && items_[position_].text == "&"
                        && items_[position_].kind == ItemKind::Operator) {
+                    const std::string nextComment = WithoutLeadingSpace(items_[position_].lead);
                     ++position_;
-                    call += ", " + Expression(precedence + 1);
+                    call += ", " + nextComment + Expression(precedence + 1);
                 }
                 left = call + ")";
                 continue;
             }
-            std::string right = Expression(precedence + 1);
+            std::string right = comment + Expression(precedence + 1);
             if (op == "\\")
                 left = "tw_intdiv(" + left + ", " + right + ")";
             else if (op == "MOD")

@@ -119,6 +119,8 @@ INSTANTIATE_TEST_SUITE_P(Statements, RewriteTest, ::testing::Values(
                 "SELECT 'it''s & #1/1/2000# {d} TOP 1' /* & TOP 2 */ FROM t -- { & #\nWHERE \"id\" = 1",
                 "SELECT 'it''s & #1/1/2000# {d} TOP 1' /* & TOP 2 */ FROM t -- { & #\nWHERE \"id\" = 1 COLLATE ACCESS",
                 "it's & #1/1/2000# {d} TOP 1", 1},
+    RewriteCase{"comments_between_operands_kept", "SELECT 'a' /* joined */ & 'b' -- with b\n& X'43'",
+                "SELECT tw_concat('a', /* joined */ 'b', -- with b\nX'43')", "abC", 1},
     RewriteCase{"true_false", "SELECT count(*) FROM t WHERE active = True OR id = False",
                 "SELECT count(*) FROM t WHERE active = -1 COLLATE ACCESS OR id = 0 COLLATE ACCESS", "3", 1},
     // Access: Mod and \ round their operands to whole numbers (11.5 -> 12).
