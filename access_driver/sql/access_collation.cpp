@@ -3,13 +3,16 @@
 // desktop through Qt) supplies both the collator and the case mappings;
 // hand-written tables would cover fewer scripts and go stale.
 
+#include "access_collation.h"
 #include "function_support.h"
 
 #include <unicode/uchar.h>
 #include <unicode/ucol.h>
+#include <unicode/ustring.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarnwick::access {
 
@@ -30,6 +33,17 @@ char32_t ToLower(char32_t c)
 }
 
 namespace {
+
+// The root collation at secondary strength; nullptr when ICU fails.
+UCollator* OpenAccessCollator()
+{
+    UErrorCode status = U_ZERO_ERROR;
+    UCollator* collator = ucol_open("", &status);
+    if (U_FAILURE(status))
+        return nullptr;
+    ucol_setStrength(collator, UCOL_SECONDARY);
+    return collator;
+}
 
 // The root collation at secondary strength tells letters and accents apart
 // but not case: "abc" = "ABC", "e" < "é" < "f", as in Access's sort order.
@@ -163,13 +177,41 @@ void Like(sqlite3_context* context, int argc, sqlite3_value** argv)
 
 } // namespace
 
+std::string AccessCollationKey(std::string_view utf8)
+{
+    // A collator is not safe to share between threads: one for each.
+    struct Holder {
+        UCollator* collator = OpenAccessCollator();
+        ~Holder() { ucol_close(collator); }
+    };
+    thread_local Holder holder;
+    if (!holder.collator)
+        return {};
+    UErrorCode status = U_ZERO_ERROR;
+    std::vector<UChar> utf16(utf8.size() + 1);
+    int32_t length = 0;
+    u_strFromUTF8WithSub(utf16.data(), static_cast<int32_t>(utf16.size()), &length, utf8.data(),
+                         static_cast<int32_t>(utf8.size()), 0xFFFD, nullptr, &status);
+    if (U_FAILURE(status))
+        return {};
+    std::string key(64, '\0');
+    int32_t size = ucol_getSortKey(holder.collator, utf16.data(), length,
+                                   reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
+    if (size > static_cast<int32_t>(key.size())) {
+        key.resize(static_cast<size_t>(size));
+        size = ucol_getSortKey(holder.collator, utf16.data(), length, reinterpret_cast<uint8_t*>(key.data()),
+                               size);
+    }
+    // The key ends with a zero byte that is not part of the order.
+    key.resize(size > 0 ? static_cast<size_t>(size - 1) : 0);
+    return key;
+}
+
 int RegisterCollationAndLike(sqlite3* db)
 {
-    UErrorCode status = U_ZERO_ERROR;
-    UCollator* collator = ucol_open("", &status);
-    if (U_FAILURE(status))
+    UCollator* collator = OpenAccessCollator();
+    if (!collator)
         return SQLITE_ERROR;
-    ucol_setStrength(collator, UCOL_SECONDARY);
     // Owned by SQLite once registered: CloseCollator runs when the collation
     // is replaced or the connection closes. A failed registration leaves it ours.
     const int rc = sqlite3_create_collation_v2(db, "ACCESS", SQLITE_UTF8, collator, CompareAccess, CloseCollator);

@@ -1,3 +1,4 @@
+#include "access_collation.h"
 #include "access_functions.h"
 
 #include "sql_test_database.h"
@@ -227,6 +228,28 @@ TEST(AccessCollation, TextColumnSortsAndGroupsIgnoringCase)
     EXPECT_EQ(result.rows[1][0], std::optional<std::string>("2")); // berta, BERTA
     EXPECT_EQ(result.rows[2][0], std::optional<std::string>("1")); // Emil
     EXPECT_EQ(result.rows[3][0], std::optional<std::string>("1")); // émile
+}
+
+// An index keyed by AccessCollationKey finds what the collation calls equal
+// and orders as it does.
+TEST(AccessCollation, KeysAgreeWithCollation)
+{
+    SqlTestDatabase db;
+    const char* texts[] = {"ärger", "ÄRGER", "Ärger ", "arger", "e", "é", "E", "f", "Straße", "ΣΟΦΙΑ", "σοφια", ""};
+    for (const char* left : texts) {
+        for (const char* right : texts) {
+            const QueryResult result = db.Run("SELECT (? > ? COLLATE ACCESS) - (? < ? COLLATE ACCESS)",
+                                              {left, right, left, right});
+            ASSERT_EQ(result.error, "");
+            const int collated = std::stoi(*result.rows[0][0]);
+            const std::string leftKey = AccessCollationKey(left);
+            const std::string rightKey = AccessCollationKey(right);
+            const int keyed = leftKey < rightKey ? -1 : leftKey > rightKey ? 1 : 0;
+            EXPECT_EQ(keyed, collated) << left << " / " << right;
+        }
+    }
+    EXPECT_EQ(AccessCollationKey("ärger"), AccessCollationKey("ÄRGER"));
+    EXPECT_NE(AccessCollationKey("e"), AccessCollationKey("é"));
 }
 
 } // namespace
