@@ -563,6 +563,56 @@ void Val(sqlite3_context* context, int, sqlite3_value** argv)
     sqlite3_result_double(context, ParseVal(TextOf(argv[0])));
 }
 
+// Replace(text, find, replacement[, start[, count[, compare]]]): the text from
+// `start` on, with up to `count` (-1: all) occurrences replaced; a query's
+// comparison ignores case unless compare is 0.
+void Replace(sqlite3_context* context, int argc, sqlite3_value** argv)
+{
+    int64_t start = 1;
+    int64_t count = -1;
+    int64_t compare = 1;
+    if ((argc > 3 && !WholeArgument(context, argv[3], start)) || (argc > 4 && !WholeArgument(context, argv[4], count))
+        || (argc > 5 && !WholeArgument(context, argv[5], compare)))
+        return;
+    if (start < 1 || count < -1) {
+        sqlite3_result_error(context, kInvalidCall, -1);
+        return;
+    }
+    if (IsNull(argv[0])) {
+        sqlite3_result_error(context, kInvalidUseOfNull, -1);
+        return;
+    }
+    const std::u32string text = CodePointsOf(argv[0]);
+    const std::u32string find = CodePointsOf(argv[1]);
+    const std::u32string replacement = CodePointsOf(argv[2]);
+    if (static_cast<size_t>(start) > text.size()) {
+        sqlite3_result_text(context, "", 0, SQLITE_STATIC);
+        return;
+    }
+    auto fold = [&](std::u32string value) {
+        if (compare != 0)
+            for (char32_t& c : value)
+                c = FoldCase(c);
+        return value;
+    };
+    const std::u32string foldedText = fold(text);
+    const std::u32string foldedFind = fold(find);
+    std::u32string result;
+    size_t position = static_cast<size_t>(start - 1);
+    int64_t replaced = 0;
+    while (!find.empty() && (count < 0 || replaced < count)) {
+        const size_t found = foldedText.find(foldedFind, position);
+        if (found == std::u32string::npos)
+            break;
+        result.append(text, position, found - position);
+        result += replacement;
+        position = found + find.size();
+        ++replaced;
+    }
+    result.append(text, position, std::u32string::npos);
+    ResultText(context, EncodeUtf8(result));
+}
+
 void IsNullFunction(sqlite3_context* context, int, sqlite3_value** argv)
 {
     sqlite3_result_int(context, IsNull(argv[0]) ? -1 : 0);
@@ -778,6 +828,10 @@ constexpr FunctionEntry kFunctions[] = {
     {"CStr", 1, true, CStr},
     {"CDate", 1, true, CDate},
     {"Val", 1, true, Val},
+    {"Replace", 3, true, Replace},
+    {"Replace", 4, true, Replace},
+    {"Replace", 5, true, Replace},
+    {"Replace", 6, true, Replace},
     {"IsNull", 1, true, IsNullFunction},
     {"IsNumeric", 1, true, IsNumeric},
     {"IsDate", 1, true, IsDate},
