@@ -640,9 +640,30 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT stmt, SQLUSMALLINT o
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, ExtendedFetch(stmt, orientation, offset, row_count, row_status));
 }
 
+// sqliteodbc reads SQL_C_BIT from a value's first character, so Access's
+// Yes (-1) would read as 0; a bit is whether the number is not zero.
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
                                              SQLLEN buffer_length, SQLLEN* indicator) {
-    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, GetData(stmt, column, c_type, value, buffer_length, indicator));
+    Begin(stmt);
+    if (c_type != SQL_C_BIT)
+        return Harvest(SQL_HANDLE_STMT, stmt, Backend().GetData(stmt, column, c_type, value, buffer_length, indicator));
+    double number = 0;
+    SQLLEN got = 0;
+    const SQLRETURN result =
+        Harvest(SQL_HANDLE_STMT, stmt, Backend().GetData(stmt, column, SQL_C_DOUBLE, &number, sizeof number, &got));
+    if (!SQL_SUCCEEDED(result))
+        return result;
+    if (got == SQL_NULL_DATA) {
+        if (!indicator)
+            return Fail(stmt, "22002", "The value is NULL and no indicator was given");
+        *indicator = SQL_NULL_DATA;
+        return result;
+    }
+    if (value)
+        *static_cast<SQLCHAR*>(value) = number != 0 ? 1 : 0;
+    if (indicator)
+        *indicator = sizeof(SQLCHAR);
+    return result;
 }
 
 // sqliteodbc answers 0 after a SELECT, which clients that trust it (R's
