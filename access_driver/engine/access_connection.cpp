@@ -68,6 +68,8 @@ std::optional<FileIdentity> IdentityOf(const std::string& path) {
     id.inode = st.st_ino;
     id.size = st.st_size;
     id.mtimeNs = static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    // A writer that puts the modification time back still moves this one.
+    id.ctimeNs = static_cast<long long>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
     return id;
 }
 

@@ -23,6 +23,7 @@ struct FileIdentity {
     ino_t inode = 0;
     off_t size = 0;
     long long mtimeNs = 0;
+    long long ctimeNs = 0;
     bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> IdentityOf(const std::string& path);

@@ -73,9 +73,56 @@ void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d) {
     y += m <= 2;
 }
 
+bool IsAscii(const char* src, std::size_t size) {
+    for (std::size_t i = 0; i < size; ++i) {
+        if (static_cast<unsigned char>(src[i]) >= 0x80 || src[i] == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Most text is ASCII, which reads as it is stored without a conversion: in
+// an Access 97 file under a Windows code page, in Access 2000's compressed
+// text (after its FF FE mark, with no zero byte switching to two-byte
+// characters), and in two-byte text whose every high byte is zero.
+bool AsciiText(MdbHandle* mdb, const char* src, std::size_t size, std::string& out) {
+    if (mdb->f->jet_version == MDB_VER_JET3) {
+        const unsigned page = mdb->f->code_page;
+        if (page >= 1250 && page <= 1258 && IsAscii(src, size)) {
+            out.assign(src, size);
+            return true;
+        }
+        return false;
+    }
+    if (size >= 2 && static_cast<unsigned char>(src[0]) == 0xff && static_cast<unsigned char>(src[1]) == 0xfe) {
+        if (IsAscii(src + 2, size - 2)) {
+            out.assign(src + 2, size - 2);
+            return true;
+        }
+        return false;
+    }
+    if (size % 2 != 0) {
+        return false;
+    }
+    out.resize(size / 2);
+    for (std::size_t i = 0; i < size; i += 2) {
+        const auto low = static_cast<unsigned char>(src[i]);
+        if (src[i + 1] != 0 || low >= 0x80 || low == 0) {
+            out.clear();
+            return false;
+        }
+        out[i / 2] = static_cast<char>(low);
+    }
+    return true;
+}
+
 std::string TextFrom(MdbHandle* mdb, const char* src, std::size_t size) {
     if (size == 0) {
         return {};
+    }
+    if (std::string ascii; AsciiText(mdb, src, size, ascii)) {
+        return ascii;
     }
     // Each source byte becomes at most three UTF-8 bytes.
     std::string out(size * 3 + 8, '\0');

@@ -15,7 +15,6 @@
 #include <map>
 #include <set>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -120,13 +119,19 @@ Export ExportTable(const std::string& file, const std::string& table) {
     }
     // Column types from mdb-schema's Access dialect: "\t[Name]\t\t\tType (n) NOT NULL,".
     const std::string schema = Run({"mdb-schema", "-T", table, "--no-indexes", "--no-relations", file, "access"});
-    const std::regex line(R"(^\s*\[(.*)\]\s+([A-Za-z /]+?)(\s*\(\d+\))?( NOT NULL)?,?\s*$)");
     std::map<std::string, std::string> types;
     for (const auto& l : Lines(schema)) {
-        std::smatch m;
-        if (std::regex_match(l, m, line)) {
-            types[m[1]] = m[2];
+        const auto open = l.find('[');
+        const auto close = l.rfind(']');
+        if (open == std::string::npos || close == std::string::npos || close < open) {
+            continue;
         }
+        // The type's name: up to a size in brackets, NOT NULL or the comma.
+        std::string type = l.substr(close + 1);
+        type = type.substr(0, std::min({type.find('('), type.find(" NOT NULL"), type.find(',')}));
+        type.erase(0, type.find_first_not_of(" \t"));
+        type.erase(type.find_last_not_of(" \t") + 1);
+        types[l.substr(open + 1, close - open - 1)] = type;
     }
     for (const auto& c : e.columns) {
         e.types.push_back(types.count(c) ? types[c] : "?");
@@ -248,9 +253,13 @@ std::string Mismatch(const std::string& type, const Value& exported, sqlite3_stm
         if (e.rfind("1900-01-00", 0) == 0) {
             // mdb-export cannot print dates before 1899-12-30 or after 4637;
             // the engine must give a well-formed date outside that range.
-            static const std::regex date(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)");
             const std::string v = text();
-            return t == SQLITE_TEXT && std::regex_match(v, date) && (v < "1899-12-30" || v > "4637") ? "" : fail();
+            const std::string form = "dddd-dd-dd dd:dd:dd";
+            bool wellFormed = v.size() == form.size();
+            for (std::size_t i = 0; wellFormed && i < v.size(); ++i) {
+                wellFormed = form[i] == 'd' ? std::isdigit(static_cast<unsigned char>(v[i])) != 0 : v[i] == form[i];
+            }
+            return t == SQLITE_TEXT && wellFormed && (v < "1899-12-30" || v > "4637") ? "" : fail();
         }
         return t == SQLITE_TEXT && text() == e ? "" : fail();
     }
@@ -334,18 +343,24 @@ std::string Lower(std::string s) {
 // (names lower-cased): "table: column, column [unique|primary]".
 TEST_P(EngineFixtureTest, CatalogIndexesAreWhatMdbSchemaPrints) {
     std::multiset<std::string> expected;
-    const std::regex index(R"re(CREATE (UNIQUE )?INDEX "[^"]*" ON "([^"]*)" \((.*)\);)re");
-    const std::regex key(R"re(ALTER TABLE "([^"]*)" ADD CONSTRAINT "[^"]*" PRIMARY KEY \((.*)\);)re");
-    auto columns = [](std::string list) {
-        list.erase(std::remove(list.begin(), list.end(), '"'), list.end());
-        return list;
+    // CREATE [UNIQUE ]INDEX "i" ON "t" ("c", "d");
+    // ALTER TABLE "t" ADD CONSTRAINT "k" PRIMARY KEY ("c");
+    auto unquoted = [](std::string text) {
+        text.erase(std::remove(text.begin(), text.end(), '"'), text.end());
+        return text;
+    };
+    auto columns = [&](const std::string& line) {
+        const auto open = line.find(" (");
+        return unquoted(line.substr(open + 2, line.rfind(')') - open - 2));
     };
     for (const auto& line : Lines(::Run({"mdb-schema", file, "postgres"}))) {
-        std::smatch m;
-        if (std::regex_match(line, m, index)) {
-            expected.insert(std::string(m[2]) + ": " + columns(m[3]) + (m[1].matched ? " unique" : ""));
-        } else if (std::regex_match(line, m, key)) {
-            expected.insert(std::string(m[1]) + ": " + columns(m[2]) + " primary");
+        if (line.rfind("CREATE INDEX ", 0) == 0 || line.rfind("CREATE UNIQUE INDEX ", 0) == 0) {
+            const auto on = line.find(" ON ") + 4;
+            const std::string table = unquoted(line.substr(on, line.find(" (", on) - on));
+            expected.insert(table + ": " + columns(line) + (line.rfind("CREATE UNIQUE", 0) == 0 ? " unique" : ""));
+        } else if (line.rfind("ALTER TABLE ", 0) == 0 && line.find(" PRIMARY KEY ") != std::string::npos) {
+            const std::string table = unquoted(line.substr(12, line.find(" ADD ") - 12));
+            expected.insert(table + ": " + columns(line.substr(line.find(" PRIMARY KEY") + 12)) + " primary");
         }
     }
     Db db;
