@@ -678,32 +678,39 @@ std::string RewriteLevel(std::span<Node> nodes, const std::string& tail)
     return AssembleWithTop(RewriteOperators(ToItems(nodes))) + tail;
 }
 
-// Only a query is not a write: SELECT (without INTO), VALUES, WITH ... SELECT
-// and EXPLAIN. The engine's authorizer refuses writes whatever this says.
+// The statements that would change the database, its schema or the
+// connection: those that start with a writing keyword, SELECT ... INTO (a
+// make-table query) and WITH ... INSERT/UPDATE/DELETE. Anything else that is
+// no query (Access's TRANSFORM or PARAMETERS) is left to SQLite's syntax
+// error. The flag only chooses the message: the engine's authorizer refuses
+// every write whatever this says.
 bool IsWrite(std::span<const Node> nodes)
 {
-    const size_t first = 0;
+    static constexpr std::string_view writing[] = {"INSERT", "UPDATE", "DELETE", "REPLACE", "UPSERT",
+        "CREATE", "DROP", "ALTER", "ATTACH", "DETACH", "PRAGMA", "VACUUM", "REINDEX", "ANALYZE", "BEGIN",
+        "COMMIT", "END", "ROLLBACK", "SAVEPOINT", "RELEASE", "GRANT", "REVOKE"};
+    auto isWriting = [](const Node& node) {
+        return std::any_of(std::begin(writing), std::end(writing),
+                           [&](std::string_view keyword) { return IsWord(node, keyword); });
+    };
     if (nodes.empty())
         return false;
     if (nodes.size() == 1 && nodes[0].group && nodes[0].token.kind == TokenKind::OpenParen)
         return IsWrite(nodes[0].children);
-    if (IsWord(nodes[first], "EXPLAIN") || IsWord(nodes[first], "VALUES"))
-        return false;
-    size_t main = first;
-    if (IsWord(nodes[first], "WITH")) {
-        main = nodes.size();
-        for (size_t i = first + 1; i < nodes.size(); ++i) {
-            if (IsWord(nodes[i], "SELECT") || IsWord(nodes[i], "INSERT") || IsWord(nodes[i], "UPDATE")
-                || IsWord(nodes[i], "DELETE") || IsWord(nodes[i], "REPLACE") || IsWord(nodes[i], "VALUES")) {
-                main = i;
-                break;
-            }
-        }
-        if (main == nodes.size())
+    if (isWriting(nodes[0]))
+        return true;
+    size_t main = 0;
+    if (IsWord(nodes[0], "WITH")) {
+        // The statement after the common table expressions, which are groups.
+        main = 1;
+        while (main < nodes.size() && !IsWord(nodes[main], "SELECT") && !IsWord(nodes[main], "VALUES")
+               && !isWriting(nodes[main]))
+            ++main;
+        if (main < nodes.size() && isWriting(nodes[main]))
             return true;
     }
-    if (!IsWord(nodes[main], "SELECT") && !IsWord(nodes[main], "VALUES"))
-        return true;
+    if (main >= nodes.size() || !IsWord(nodes[main], "SELECT"))
+        return false;
     return std::any_of(nodes.begin() + static_cast<long>(main), nodes.end(),
                        [](const Node& node) { return IsWord(node, "INTO"); });
 }

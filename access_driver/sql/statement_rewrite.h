@@ -7,7 +7,7 @@ namespace tarnwick::access {
 
 struct RewrittenStatement {
     std::string sql;          // SQLite text to prepare
-    bool writes = false;      // anything but a query: INSERT, UPDATE, DELETE, CREATE, SELECT ... INTO, PRAGMA, ...
+    bool writes = false;      // INSERT, UPDATE, DELETE, CREATE, DROP, ALTER, SELECT ... INTO, PRAGMA, ATTACH, ...
     std::string error;        // non-empty: refuse with this message (e.g. unterminated #date#)
 };
 

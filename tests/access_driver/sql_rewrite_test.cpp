@@ -187,6 +187,8 @@ INSTANTIATE_TEST_SUITE_P(Statements, WriteFlagTest, ::testing::Values(
     WriteCase{"parenthesized_select", "(SELECT 1)", false},
     WriteCase{"with_select", "WITH x AS (SELECT 1) SELECT * FROM x", false},
     WriteCase{"values", "VALUES (1)", false},
+    WriteCase{"crosstab_is_no_write", "TRANSFORM Sum(x) SELECT a FROM t GROUP BY a PIVOT b", false},
+    WriteCase{"begin_transaction", "BEGIN TRANSACTION", true},
     WriteCase{"insert", "INSERT INTO t VALUES (1)", true},
     WriteCase{"update", "update t set id = 1", true},
     WriteCase{"delete", "DELETE FROM t;", true},
