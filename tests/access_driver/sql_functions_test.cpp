@@ -95,6 +95,10 @@ INSTANTIATE_TEST_SUITE_P(Functions, FunctionTest, ::testing::Values(
     FunctionCase{"datepart_quarter", "DatePart('q', '1996-07-04')", "3"},
     FunctionCase{"datepart_day_of_year", "DatePart('y', '1996-02-01')", "32"},
     FunctionCase{"datepart_week", "DatePart('ww', '1996-01-07')", "2"},
+    FunctionCase{"datepart_iso_week_of_previous_year", "DatePart('ww', '2021-01-01', 2, 2)", "53"},
+    FunctionCase{"datepart_iso_week_one", "DatePart('ww', '2021-01-04', 2, 2)", "1"},
+    FunctionCase{"datepart_first_full_week", "DatePart('ww', '1996-01-07', 1, 3)", "1"},
+    FunctionCase{"datediff_weeks_from_monday", "DateDiff('ww', '1996-01-07', '1996-01-08', 2)", "1"},
     FunctionCase{"datepart_weekday", "DatePart('w', '1996-07-04')", "5"},
     // Documentation: DateSerial(1990 - 10, 8 - 2, 1 - 1) is May 31, 1980.
     FunctionCase{"dateserial_carries", "DateSerial(1990 - 10, 8 - 2, 1 - 1)", "1980-05-31 00:00:00"},
