@@ -20,8 +20,7 @@ using namespace tarnwick::access;
 namespace {
 
 // Queries only: reading the sample table, calling functions, recursive CTEs.
-int AllowQueriesOnly(void*, int action, const char* name, const char*, const char*, const char*)
-{
+int AllowQueriesOnly(void*, int action, const char* name, const char*, const char*, const char*) {
     switch (action) {
     case SQLITE_SELECT:
     case SQLITE_READ:
@@ -34,13 +33,9 @@ int AllowQueriesOnly(void*, int action, const char* name, const char*, const cha
     }
 }
 
-int StopAfterManySteps(void* counter)
-{
-    return ++*static_cast<int*>(counter) > 2000 ? 1 : 0;
-}
+int StopAfterManySteps(void* counter) { return ++*static_cast<int*>(counter) > 2000 ? 1 : 0; }
 
-sqlite3* OpenDatabase()
-{
+sqlite3* OpenDatabase() {
     sqlite3* db = nullptr;
     if (sqlite3_open(":memory:", &db) != SQLITE_OK || RegisterAccessFunctions(db) != SQLITE_OK)
         std::abort();
@@ -53,8 +48,7 @@ sqlite3* OpenDatabase()
     return db;
 }
 
-void RunBounded(sqlite3* db, const std::string& sql)
-{
+void RunBounded(sqlite3* db, const std::string& sql) {
     static int steps = 0;
     steps = 0;
     sqlite3_progress_handler(db, 100, StopAfterManySteps, &steps);
@@ -68,8 +62,7 @@ void RunBounded(sqlite3* db, const std::string& sql)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const RewrittenStatement rewritten = RewriteAccessSql(text);
     if (!rewritten.error.empty()) {
@@ -81,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!tokens.error.empty())
         std::abort();
     for (const Token& token : tokens.tokens) {
-        if ((token.kind == TokenKind::Punct && token.text == "&") || token.kind == TokenKind::DateLiteral
-            || token.kind == TokenKind::OpenBrace || token.kind == TokenKind::CloseBrace)
+        if ((token.kind == TokenKind::Punct && token.text == "&") || token.kind == TokenKind::DateLiteral ||
+            token.kind == TokenKind::OpenBrace || token.kind == TokenKind::CloseBrace)
             std::abort();
     }
     static sqlite3* db = OpenDatabase();

@@ -16,27 +16,19 @@
 
 namespace tarnwick::access {
 
-char32_t FoldCase(char32_t c)
-{
+char32_t FoldCase(char32_t c) {
     return static_cast<char32_t>(u_foldCase(static_cast<UChar32>(c), U_FOLD_CASE_DEFAULT));
 }
 
 // One code point to one, as Access's UCase and LCase do: ß stays ß.
-char32_t ToUpper(char32_t c)
-{
-    return static_cast<char32_t>(u_toupper(static_cast<UChar32>(c)));
-}
+char32_t ToUpper(char32_t c) { return static_cast<char32_t>(u_toupper(static_cast<UChar32>(c))); }
 
-char32_t ToLower(char32_t c)
-{
-    return static_cast<char32_t>(u_tolower(static_cast<UChar32>(c)));
-}
+char32_t ToLower(char32_t c) { return static_cast<char32_t>(u_tolower(static_cast<UChar32>(c))); }
 
 namespace {
 
 // The root collation at secondary strength; nullptr when ICU fails.
-UCollator* OpenAccessCollator()
-{
+UCollator* OpenAccessCollator() {
     UErrorCode status = U_ZERO_ERROR;
     UCollator* collator = ucol_open("", &status);
     if (U_FAILURE(status))
@@ -47,27 +39,22 @@ UCollator* OpenAccessCollator()
 
 // The root collation at secondary strength tells letters and accents apart
 // but not case: "abc" = "ABC", "e" < "é" < "f", as in Access's sort order.
-int CompareAccess(void* collator, int leftLength, const void* left, int rightLength, const void* right)
-{
+int CompareAccess(void* collator, int leftLength, const void* left, int rightLength, const void* right) {
     UErrorCode status = U_ZERO_ERROR;
-    const UCollationResult result = ucol_strcollUTF8(static_cast<UCollator*>(collator),
-        static_cast<const char*>(left), leftLength, static_cast<const char*>(right), rightLength, &status);
+    const UCollationResult result = ucol_strcollUTF8(static_cast<UCollator*>(collator), static_cast<const char*>(left),
+                                                     leftLength, static_cast<const char*>(right), rightLength, &status);
     if (U_FAILURE(status))
         return 0;
     return result == UCOL_LESS ? -1 : result == UCOL_GREATER ? 1 : 0;
 }
 
-void CloseCollator(void* collator)
-{
-    ucol_close(static_cast<UCollator*>(collator));
-}
+void CloseCollator(void* collator) { ucol_close(static_cast<UCollator*>(collator)); }
 
 // Whether the character class at pattern[open] ('[') holds c: [abc], [a-z],
 // and [^...] or [!...] for the characters not listed, compared case folded.
 // Sets `next` past the class; false in `valid` when no ] closes it, and
 // the [ is then a literal character.
-bool ClassMatches(const std::u32string& pattern, size_t open, char32_t c, size_t& next, bool& valid)
-{
+bool ClassMatches(const std::u32string& pattern, size_t open, char32_t c, size_t& next, bool& valid) {
     size_t start = open + 1;
     const bool negated = start < pattern.size() && (pattern[start] == U'^' || pattern[start] == U'!');
     if (negated)
@@ -97,8 +84,7 @@ bool ClassMatches(const std::u32string& pattern, size_t open, char32_t c, size_t
 // class; on code points, case folded, accents kept; an escape character makes
 // the next pattern character literal. The greedy match that remembers the
 // last % runs in time proportional to pattern times text, never exponential.
-bool LikeMatch(const std::u32string& pattern, const std::u32string& text, std::optional<char32_t> escape)
-{
+bool LikeMatch(const std::u32string& pattern, const std::u32string& text, std::optional<char32_t> escape) {
     auto isEscape = [&](size_t p) { return escape && pattern[p] == *escape && p + 1 < pattern.size(); };
     // Whether the pattern element at p matches c; `next` is past it.
     auto matchOne = [&](size_t p, char32_t c, size_t& next) {
@@ -144,15 +130,13 @@ bool LikeMatch(const std::u32string& pattern, const std::u32string& text, std::o
     return p == pattern.size();
 }
 
-std::u32string DecodeValue(sqlite3_value* value)
-{
+std::u32string DecodeValue(sqlite3_value* value) {
     return DecodeUtf8(std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(value)),
                                        static_cast<size_t>(sqlite3_value_bytes(value))));
 }
 
 // like(pattern, text[, escape]), what SQLite calls for text LIKE pattern.
-void Like(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Like(sqlite3_context* context, int argc, sqlite3_value** argv) {
     for (int i = 0; i < argc; ++i)
         if (IsNull(argv[i])) {
             sqlite3_result_null(context);
@@ -177,8 +161,7 @@ void Like(sqlite3_context* context, int argc, sqlite3_value** argv)
 
 } // namespace
 
-std::string AccessCollationKey(std::string_view utf8)
-{
+std::string AccessCollationKey(std::string_view utf8) {
     // A collator is not safe to share between threads: one for each.
     struct Holder {
         UCollator* collator = OpenAccessCollator();
@@ -195,20 +178,18 @@ std::string AccessCollationKey(std::string_view utf8)
     if (U_FAILURE(status))
         return {};
     std::string key(64, '\0');
-    int32_t size = ucol_getSortKey(holder.collator, utf16.data(), length,
-                                   reinterpret_cast<uint8_t*>(key.data()), static_cast<int32_t>(key.size()));
+    int32_t size = ucol_getSortKey(holder.collator, utf16.data(), length, reinterpret_cast<uint8_t*>(key.data()),
+                                   static_cast<int32_t>(key.size()));
     if (size > static_cast<int32_t>(key.size())) {
         key.resize(static_cast<size_t>(size));
-        size = ucol_getSortKey(holder.collator, utf16.data(), length, reinterpret_cast<uint8_t*>(key.data()),
-                               size);
+        size = ucol_getSortKey(holder.collator, utf16.data(), length, reinterpret_cast<uint8_t*>(key.data()), size);
     }
     // The key ends with a zero byte that is not part of the order.
     key.resize(size > 0 ? static_cast<size_t>(size - 1) : 0);
     return key;
 }
 
-int RegisterCollationAndLike(sqlite3* db)
-{
+int RegisterCollationAndLike(sqlite3* db) {
     UCollator* collator = OpenAccessCollator();
     if (!collator)
         return SQLITE_ERROR;

@@ -11,8 +11,7 @@ namespace {
 
 // A date argument: Null gives a Null result, anything that is no date an
 // error. False when the result is already set.
-bool DateArgument(sqlite3_context* context, sqlite3_value* value, DateTime& date)
-{
+bool DateArgument(sqlite3_context* context, sqlite3_value* value, DateTime& date) {
     if (IsNull(value)) {
         sqlite3_result_null(context);
         return false;
@@ -28,9 +27,8 @@ bool DateArgument(sqlite3_context* context, sqlite3_value* value, DateTime& date
 
 // An optional whole-number argument such as firstdayofweek; Null or absent
 // gives the default.
-bool OptionalWhole(sqlite3_context* context, int argc, sqlite3_value** argv, int index, int fallback, int low,
-                   int high, int& result)
-{
+bool OptionalWhole(sqlite3_context* context, int argc, sqlite3_value** argv, int index, int fallback, int low, int high,
+                   int& result) {
     result = fallback;
     if (index >= argc || IsNull(argv[index]))
         return true;
@@ -46,37 +44,23 @@ bool OptionalWhole(sqlite3_context* context, int argc, sqlite3_value** argv, int
     return true;
 }
 
-int64_t DayNumber(const DateTime& date)
-{
-    return DaysFromCivil(date.year, date.month, date.day);
-}
+int64_t DayNumber(const DateTime& date) { return DaysFromCivil(date.year, date.month, date.day); }
 
 // 0 for Sunday, ..., 6 for Saturday; 1970-01-01 was a Thursday.
-int DayOfWeek(int64_t days)
-{
-    return static_cast<int>(((days + 4) % 7 + 7) % 7);
-}
+int DayOfWeek(int64_t days) { return static_cast<int>(((days + 4) % 7 + 7) % 7); }
 
-int Weekday(int64_t days, int firstDayOfWeek)
-{
-    return (DayOfWeek(days) + 1 - firstDayOfWeek + 7) % 7 + 1;
-}
+int Weekday(int64_t days, int firstDayOfWeek) { return (DayOfWeek(days) + 1 - firstDayOfWeek + 7) % 7 + 1; }
 
-int64_t WeekStart(int64_t days, int firstDayOfWeek)
-{
-    return days - (Weekday(days, firstDayOfWeek) - 1);
-}
+int64_t WeekStart(int64_t days, int firstDayOfWeek) { return days - (Weekday(days, firstDayOfWeek) - 1); }
 
-int64_t FloorDivide(int64_t value, int64_t divisor)
-{
+int64_t FloorDivide(int64_t value, int64_t divisor) {
     return value / divisor - ((value % divisor != 0 && (value < 0) != (divisor < 0)) ? 1 : 0);
 }
 
 // Week of the year: firstWeekOfYear 1 starts week 1 at the week holding
 // January 1, 2 at the first week with four days in the year, 3 at the first
 // full week.
-int WeekOfYear(const DateTime& date, int firstDayOfWeek, int firstWeekOfYear)
-{
+int WeekOfYear(const DateTime& date, int firstDayOfWeek, int firstWeekOfYear) {
     const int64_t days = DayNumber(date);
     auto firstWeek = [&](int year) {
         const int64_t january1 = DaysFromCivil(year, 1, 1);
@@ -93,61 +77,40 @@ int WeekOfYear(const DateTime& date, int firstDayOfWeek, int firstWeekOfYear)
 
 enum class Interval { Year, Quarter, Month, DayOfYear, Day, Weekday, Week, Hour, Minute, Second, Invalid };
 
-Interval IntervalOf(sqlite3_value* value)
-{
+Interval IntervalOf(sqlite3_value* value) {
     const std::string text = TextOf(value);
     std::string lower;
     for (char c : text)
         lower += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    static constexpr std::pair<std::string_view, Interval> names[] = {{"yyyy", Interval::Year},
-        {"q", Interval::Quarter}, {"m", Interval::Month}, {"y", Interval::DayOfYear}, {"d", Interval::Day},
-        {"w", Interval::Weekday}, {"ww", Interval::Week}, {"h", Interval::Hour}, {"n", Interval::Minute},
-        {"s", Interval::Second}};
+    static constexpr std::pair<std::string_view, Interval> names[] = {
+        {"yyyy", Interval::Year}, {"q", Interval::Quarter}, {"m", Interval::Month}, {"y", Interval::DayOfYear},
+        {"d", Interval::Day},     {"w", Interval::Weekday}, {"ww", Interval::Week}, {"h", Interval::Hour},
+        {"n", Interval::Minute},  {"s", Interval::Second}};
     for (const auto& [name, interval] : names)
         if (lower == name)
             return interval;
     return Interval::Invalid;
 }
 
-void ResultPart(sqlite3_context* context, sqlite3_value* value, int DateTime::*field)
-{
+void ResultPart(sqlite3_context* context, sqlite3_value* value, int DateTime::*field) {
     DateTime date;
     if (DateArgument(context, value, date))
         sqlite3_result_int(context, date.*field);
 }
 
-void Year(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    ResultPart(context, argv[0], &DateTime::year);
-}
+void Year(sqlite3_context* context, int, sqlite3_value** argv) { ResultPart(context, argv[0], &DateTime::year); }
 
-void Month(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    ResultPart(context, argv[0], &DateTime::month);
-}
+void Month(sqlite3_context* context, int, sqlite3_value** argv) { ResultPart(context, argv[0], &DateTime::month); }
 
-void Day(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    ResultPart(context, argv[0], &DateTime::day);
-}
+void Day(sqlite3_context* context, int, sqlite3_value** argv) { ResultPart(context, argv[0], &DateTime::day); }
 
-void Hour(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    ResultPart(context, argv[0], &DateTime::hour);
-}
+void Hour(sqlite3_context* context, int, sqlite3_value** argv) { ResultPart(context, argv[0], &DateTime::hour); }
 
-void Minute(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    ResultPart(context, argv[0], &DateTime::minute);
-}
+void Minute(sqlite3_context* context, int, sqlite3_value** argv) { ResultPart(context, argv[0], &DateTime::minute); }
 
-void Second(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    ResultPart(context, argv[0], &DateTime::second);
-}
+void Second(sqlite3_context* context, int, sqlite3_value** argv) { ResultPart(context, argv[0], &DateTime::second); }
 
-void WeekdayFunction(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void WeekdayFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
     DateTime date;
     int firstDayOfWeek = 1;
     if (!OptionalWhole(context, argc, argv, 1, 1, 0, 7, firstDayOfWeek) || !DateArgument(context, argv[0], date))
@@ -155,16 +118,14 @@ void WeekdayFunction(sqlite3_context* context, int argc, sqlite3_value** argv)
     sqlite3_result_int(context, Weekday(DayNumber(date), firstDayOfWeek));
 }
 
-void ResultCheckedDate(sqlite3_context* context, const DateTime& date)
-{
+void ResultCheckedDate(sqlite3_context* context, const DateTime& date) {
     if (!IsInAccessRange(date))
         sqlite3_result_error(context, kInvalidCall, -1);
     else
         ResultDate(context, date);
 }
 
-DateTime AddMonths(DateTime date, int64_t months)
-{
+DateTime AddMonths(DateTime date, int64_t months) {
     const int64_t total = date.year * 12LL + (date.month - 1) + months;
     date.year = static_cast<int>(FloorDivide(total, 12));
     date.month = static_cast<int>(total - date.year * 12LL) + 1;
@@ -174,8 +135,7 @@ DateTime AddMonths(DateTime date, int64_t months)
 }
 
 // DateAdd(interval, number, date): months clamp to the month's last day.
-void DateAdd(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void DateAdd(sqlite3_context* context, int, sqlite3_value** argv) {
     const Interval interval = IntervalOf(argv[0]);
     if (interval == Interval::Invalid) {
         sqlite3_result_error(context, kInvalidCall, -1);
@@ -235,8 +195,7 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** argv)
 
 // DateDiff counts the boundaries crossed between the two dates: from
 // 1999-12-31 to 2000-01-01 is one year, and from 10:59 to 11:00 one hour.
-void DateDiff(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void DateDiff(sqlite3_context* context, int argc, sqlite3_value** argv) {
     const Interval interval = IntervalOf(argv[0]);
     if (interval == Interval::Invalid) {
         sqlite3_result_error(context, kInvalidCall, -1);
@@ -244,8 +203,8 @@ void DateDiff(sqlite3_context* context, int argc, sqlite3_value** argv)
     }
     int firstDayOfWeek = 1;
     int firstWeekOfYear = 1;
-    if (!OptionalWhole(context, argc, argv, 3, 1, 0, 7, firstDayOfWeek)
-        || !OptionalWhole(context, argc, argv, 4, 1, 0, 3, firstWeekOfYear))
+    if (!OptionalWhole(context, argc, argv, 3, 1, 0, 7, firstDayOfWeek) ||
+        !OptionalWhole(context, argc, argv, 4, 1, 0, 3, firstWeekOfYear))
         return;
     DateTime from;
     DateTime to;
@@ -293,8 +252,7 @@ void DateDiff(sqlite3_context* context, int argc, sqlite3_value** argv)
     sqlite3_result_int64(context, result);
 }
 
-void DatePart(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void DatePart(sqlite3_context* context, int argc, sqlite3_value** argv) {
     const Interval interval = IntervalOf(argv[0]);
     if (interval == Interval::Invalid) {
         sqlite3_result_error(context, kInvalidCall, -1);
@@ -303,8 +261,8 @@ void DatePart(sqlite3_context* context, int argc, sqlite3_value** argv)
     int firstDayOfWeek = 1;
     int firstWeekOfYear = 1;
     DateTime date;
-    if (!OptionalWhole(context, argc, argv, 2, 1, 0, 7, firstDayOfWeek)
-        || !OptionalWhole(context, argc, argv, 3, 1, 0, 3, firstWeekOfYear) || !DateArgument(context, argv[1], date))
+    if (!OptionalWhole(context, argc, argv, 2, 1, 0, 7, firstDayOfWeek) ||
+        !OptionalWhole(context, argc, argv, 3, 1, 0, 3, firstWeekOfYear) || !DateArgument(context, argv[1], date))
         return;
     int64_t result = 0;
     switch (interval) {
@@ -347,8 +305,7 @@ void DatePart(sqlite3_context* context, int argc, sqlite3_value** argv)
 // DateSerial(year, month, day): months and days outside their range carry
 // over (month 13 is January of the next year, day 0 the last of the month
 // before); years 0-29 are 2000-2029 and 30-99 are 1930-1999.
-void DateSerial(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void DateSerial(sqlite3_context* context, int, sqlite3_value** argv) {
     double parts[3] = {};
     for (int i = 0; i < 3; ++i) {
         if (IsNull(argv[i])) {
@@ -379,8 +336,7 @@ void DateSerial(sqlite3_context* context, int, sqlite3_value** argv)
     ResultCheckedDate(context, result);
 }
 
-DateTime LocalNow()
-{
+DateTime LocalNow() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -394,21 +350,16 @@ DateTime LocalNow()
     return date;
 }
 
-void Now(sqlite3_context* context, int, sqlite3_value**)
-{
-    ResultDate(context, LocalNow());
-}
+void Now(sqlite3_context* context, int, sqlite3_value**) { ResultDate(context, LocalNow()); }
 
 // Date(): today at midnight; Time(): the time on day zero, 1899-12-30.
-void Date(sqlite3_context* context, int, sqlite3_value**)
-{
+void Date(sqlite3_context* context, int, sqlite3_value**) {
     DateTime date = LocalNow();
     date.hour = date.minute = date.second = 0;
     ResultDate(context, date);
 }
 
-void Time(sqlite3_context* context, int, sqlite3_value**)
-{
+void Time(sqlite3_context* context, int, sqlite3_value**) {
     const DateTime now = LocalNow();
     DateTime time;
     time.hour = now.hour;
@@ -418,8 +369,7 @@ void Time(sqlite3_context* context, int, sqlite3_value**)
 }
 
 // DateValue keeps the date of its argument, TimeValue the time (on day zero).
-void DateValue(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void DateValue(sqlite3_context* context, int, sqlite3_value** argv) {
     DateTime date;
     if (!DateArgument(context, argv[0], date))
         return;
@@ -427,8 +377,7 @@ void DateValue(sqlite3_context* context, int, sqlite3_value** argv)
     ResultDate(context, date);
 }
 
-void TimeValue(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void TimeValue(sqlite3_context* context, int, sqlite3_value** argv) {
     DateTime date;
     if (!DateArgument(context, argv[0], date))
         return;
@@ -439,8 +388,7 @@ void TimeValue(sqlite3_context* context, int, sqlite3_value** argv)
     ResultDate(context, time);
 }
 
-bool Abbreviated(sqlite3_context* context, int argc, sqlite3_value** argv, int index, bool& abbreviate)
-{
+bool Abbreviated(sqlite3_context* context, int argc, sqlite3_value** argv, int index, bool& abbreviate) {
     abbreviate = false;
     if (index >= argc || IsNull(argv[index]))
         return true;
@@ -453,15 +401,13 @@ bool Abbreviated(sqlite3_context* context, int argc, sqlite3_value** argv, int i
     return true;
 }
 
-void ResultName(sqlite3_context* context, std::string_view name, bool abbreviate)
-{
+void ResultName(sqlite3_context* context, std::string_view name, bool abbreviate) {
     ResultText(context, std::string(abbreviate ? name.substr(0, 3) : name));
 }
 
-void MonthName(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
-    static constexpr std::string_view names[] = {"January", "February", "March", "April", "May", "June",
-        "July", "August", "September", "October", "November", "December"};
+void MonthName(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    static constexpr std::string_view names[] = {"January", "February", "March",     "April",   "May",      "June",
+                                                 "July",    "August",   "September", "October", "November", "December"};
     int month = 0;
     bool abbreviate = false;
     if (IsNull(argv[0])) {
@@ -473,10 +419,9 @@ void MonthName(sqlite3_context* context, int argc, sqlite3_value** argv)
     ResultName(context, names[month - 1], abbreviate);
 }
 
-void WeekdayName(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
-    static constexpr std::string_view names[] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday",
-        "Friday", "Saturday"};
+void WeekdayName(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    static constexpr std::string_view names[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                 "Thursday", "Friday", "Saturday"};
     int day = 0;
     int firstDayOfWeek = 1;
     bool abbreviate = false;
@@ -484,8 +429,8 @@ void WeekdayName(sqlite3_context* context, int argc, sqlite3_value** argv)
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
         return;
     }
-    if (!OptionalWhole(context, argc, argv, 0, 0, 1, 7, day) || !Abbreviated(context, argc, argv, 1, abbreviate)
-        || !OptionalWhole(context, argc, argv, 2, 1, 0, 7, firstDayOfWeek))
+    if (!OptionalWhole(context, argc, argv, 0, 0, 1, 7, day) || !Abbreviated(context, argc, argv, 1, abbreviate) ||
+        !OptionalWhole(context, argc, argv, 2, 1, 0, 7, firstDayOfWeek))
         return;
     ResultName(context, names[(day - 1 + firstDayOfWeek - 1) % 7], abbreviate);
 }
@@ -521,9 +466,6 @@ constexpr FunctionEntry kDateFunctions[] = {
 
 } // namespace
 
-int RegisterDateFunctions(sqlite3* db)
-{
-    return RegisterFunctions(db, kDateFunctions, std::size(kDateFunctions));
-}
+int RegisterDateFunctions(sqlite3* db) { return RegisterFunctions(db, kDateFunctions, std::size(kDateFunctions)); }
 
 } // namespace tarnwick::access

@@ -17,13 +17,9 @@ struct Piece {
     std::string_view text;
 };
 
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
+bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -32,8 +28,7 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
-std::vector<Piece> SplitPieces(std::string_view text)
-{
+std::vector<Piece> SplitPieces(std::string_view text) {
     std::vector<Piece> pieces;
     size_t i = 0;
     while (i < text.size()) {
@@ -57,8 +52,7 @@ std::vector<Piece> SplitPieces(std::string_view text)
     return pieces;
 }
 
-std::optional<int> ToInt(std::string_view digits)
-{
+std::optional<int> ToInt(std::string_view digits) {
     if (digits.empty() || digits.size() > 6)
         return std::nullopt;
     int value = 0;
@@ -68,27 +62,25 @@ std::optional<int> ToInt(std::string_view digits)
 }
 
 // 1 to 12 for an English month name or its three-letter abbreviation.
-int MonthFromName(std::string_view word)
-{
-    static constexpr std::array<std::string_view, 12> names = {"january", "february", "march",
-        "april", "may", "june", "july", "august", "september", "october", "november", "december"};
+int MonthFromName(std::string_view word) {
+    static constexpr std::array<std::string_view, 12> names = {"january",   "february", "march",    "april",
+                                                               "may",       "june",     "july",     "august",
+                                                               "september", "october",  "november", "december"};
     for (size_t i = 0; i < names.size(); ++i)
-        if (EqualsNoCase(word, names[i]) || (word.size() == 3 && EqualsNoCase(word, names[i].substr(0, 3)))
-            || (EqualsNoCase(word, "sept") && i == 8))
+        if (EqualsNoCase(word, names[i]) || (word.size() == 3 && EqualsNoCase(word, names[i].substr(0, 3))) ||
+            (EqualsNoCase(word, "sept") && i == 8))
             return static_cast<int>(i + 1);
     return 0;
 }
 
-int ExpandYear(std::string_view digits, int year)
-{
+int ExpandYear(std::string_view digits, int year) {
     // Access's two-digit years: 00-29 are this century, 30-99 the last.
     if (digits.size() <= 2)
         return year < 30 ? 2000 + year : 1900 + year;
     return year;
 }
 
-bool ParseTime(const std::vector<Piece>& pieces, size_t from, DateTime& value)
-{
+bool ParseTime(const std::vector<Piece>& pieces, size_t from, DateTime& value) {
     std::vector<int> fields;
     int meridiem = 0; // 1 AM, 2 PM
     bool fraction = false;
@@ -137,8 +129,7 @@ bool ParseTime(const std::vector<Piece>& pieces, size_t from, DateTime& value)
     return true;
 }
 
-bool ParseDatePart(const std::vector<Piece>& pieces, size_t end, DateTime& value)
-{
+bool ParseDatePart(const std::vector<Piece>& pieces, size_t end, DateTime& value) {
     std::vector<std::string_view> numbers;
     int monthByName = 0;
     for (size_t i = 0; i < end; ++i) {
@@ -201,20 +192,15 @@ bool ParseDatePart(const std::vector<Piece>& pieces, size_t end, DateTime& value
 
 } // namespace
 
-bool IsLeapYear(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
-int DaysInMonth(int year, int month)
-{
+int DaysInMonth(int year, int month) {
     static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
 }
 
 // Howard Hinnant's days_from_civil / civil_from_days.
-int64_t DaysFromCivil(int year, int month, int day)
-{
+int64_t DaysFromCivil(int year, int month, int day) {
     const int64_t y = static_cast<int64_t>(year) - (month <= 2 ? 1 : 0);
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
     const int64_t yoe = y - era * 400;
@@ -223,8 +209,7 @@ int64_t DaysFromCivil(int year, int month, int day)
     return era * 146097 + doe - 719468;
 }
 
-void CivilFromDays(int64_t days, int& year, int& month, int& day)
-{
+void CivilFromDays(int64_t days, int& year, int& month, int& day) {
     days += 719468;
     const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
     const int64_t doe = days - era * 146097;
@@ -236,14 +221,12 @@ void CivilFromDays(int64_t days, int& year, int& month, int& day)
     year = static_cast<int>(yoe + era * 400 + (month <= 2 ? 1 : 0));
 }
 
-int64_t ToEpochSeconds(const DateTime& value)
-{
-    return DaysFromCivil(value.year, value.month, value.day) * kSecondsPerDay + value.hour * 3600
-           + value.minute * 60 + value.second;
+int64_t ToEpochSeconds(const DateTime& value) {
+    return DaysFromCivil(value.year, value.month, value.day) * kSecondsPerDay + value.hour * 3600 + value.minute * 60 +
+           value.second;
 }
 
-DateTime FromEpochSeconds(int64_t seconds)
-{
+DateTime FromEpochSeconds(int64_t seconds) {
     int64_t days = seconds / kSecondsPerDay;
     int64_t rest = seconds % kSecondsPerDay;
     if (rest < 0) {
@@ -258,21 +241,16 @@ DateTime FromEpochSeconds(int64_t seconds)
     return value;
 }
 
-bool IsInAccessRange(const DateTime& value)
-{
-    return value.year >= 100 && value.year <= 9999;
-}
+bool IsInAccessRange(const DateTime& value) { return value.year >= 100 && value.year <= 9999; }
 
-double ToSerial(const DateTime& value)
-{
+double ToSerial(const DateTime& value) {
     const double days = static_cast<double>(DaysFromCivil(value.year, value.month, value.day) - kSerialDayZero);
     const double time = (value.hour * 3600 + value.minute * 60 + value.second) / 86400.0;
     // Access keeps the time as a positive fraction even before day zero: -1.25 is 1899-12-29 06:00.
     return days < 0 ? days - time : days + time;
 }
 
-std::optional<DateTime> FromSerial(double serial)
-{
+std::optional<DateTime> FromSerial(double serial) {
     if (!std::isfinite(serial) || serial < -657434.0 || serial >= 2958466.0)
         return std::nullopt;
     const double whole = std::trunc(serial);
@@ -289,8 +267,7 @@ std::optional<DateTime> FromSerial(double serial)
     return value;
 }
 
-std::optional<DateTime> ParseAccessDate(std::string_view text)
-{
+std::optional<DateTime> ParseAccessDate(std::string_view text) {
     const std::vector<Piece> pieces = SplitPieces(text);
     // The time starts at the first number followed by ':' or by AM/PM.
     size_t timeStart = pieces.size();
@@ -298,9 +275,8 @@ std::optional<DateTime> ParseAccessDate(std::string_view text)
         if (pieces[i].kind != Piece::Number)
             continue;
         const Piece& next = pieces[i + 1];
-        if ((next.kind == Piece::Separator && next.text == ":")
-            || (next.kind == Piece::Word
-                && (EqualsNoCase(next.text, "am") || EqualsNoCase(next.text, "pm")))) {
+        if ((next.kind == Piece::Separator && next.text == ":") ||
+            (next.kind == Piece::Word && (EqualsNoCase(next.text, "am") || EqualsNoCase(next.text, "pm")))) {
             timeStart = i;
             break;
         }
@@ -315,11 +291,10 @@ std::optional<DateTime> ParseAccessDate(std::string_view text)
     return value;
 }
 
-std::string FormatStoredDate(const DateTime& value)
-{
+std::string FormatStoredDate(const DateTime& value) {
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", value.year, value.month, value.day,
-                  value.hour, value.minute, value.second);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", value.year, value.month, value.day, value.hour,
+                  value.minute, value.second);
     return text;
 }
 

@@ -14,18 +14,15 @@
 namespace tarnwick::access {
 namespace {
 
-constexpr std::array<std::string_view, 12> kMonthNames = {"January", "February", "March", "April", "May",
-    "June", "July", "August", "September", "October", "November", "December"};
-constexpr std::array<std::string_view, 7> kDayNames = {"Sunday", "Monday", "Tuesday", "Wednesday",
-    "Thursday", "Friday", "Saturday"};
+constexpr std::array<std::string_view, 12> kMonthNames = {"January",   "February", "March",    "April",
+                                                          "May",       "June",     "July",     "August",
+                                                          "September", "October",  "November", "December"};
+constexpr std::array<std::string_view, 7> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
+                                                       "Thursday", "Friday", "Saturday"};
 
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
+bool EqualsNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -34,28 +31,24 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
 }
 
-std::string TwoDigits(int value)
-{
+std::string TwoDigits(int value) {
     char text[8];
     std::snprintf(text, sizeof text, "%02d", value % 100);
     return text;
 }
 
-int DayOfWeek(const DateTime& date)
-{
+int DayOfWeek(const DateTime& date) {
     const int64_t days = DaysFromCivil(date.year, date.month, date.day);
     return static_cast<int>(((days + 4) % 7 + 7) % 7);
 }
 
 std::string FormatDate(const DateTime& date, std::string_view pattern);
 
-std::string GeneralDate(const DateTime& date)
-{
+std::string GeneralDate(const DateTime& date) {
     const bool dayZero = date.year == 1899 && date.month == 12 && date.day == 30;
     const bool midnight = date.hour == 0 && date.minute == 0 && date.second == 0;
     if (dayZero)
@@ -65,25 +58,22 @@ std::string GeneralDate(const DateTime& date)
     return FormatDate(date, "m/d/yyyy h:nn:ss AM/PM");
 }
 
-size_t RunLength(std::string_view pattern, size_t i)
-{
+size_t RunLength(std::string_view pattern, size_t i) {
     size_t end = i;
     while (end < pattern.size() && Lower(pattern[end]) == Lower(pattern[i]))
         ++end;
     return end - i;
 }
 
-bool HasMeridiem(std::string_view pattern)
-{
+bool HasMeridiem(std::string_view pattern) {
     for (size_t i = 0; i < pattern.size(); ++i)
-        if (StartsWithNoCase(pattern.substr(i), "AM/PM") || StartsWithNoCase(pattern.substr(i), "A/P")
-            || StartsWithNoCase(pattern.substr(i), "AMPM"))
+        if (StartsWithNoCase(pattern.substr(i), "AM/PM") || StartsWithNoCase(pattern.substr(i), "A/P") ||
+            StartsWithNoCase(pattern.substr(i), "AMPM"))
             return true;
     return false;
 }
 
-std::string FormatDate(const DateTime& date, std::string_view pattern)
-{
+std::string FormatDate(const DateTime& date, std::string_view pattern) {
     const bool twelveHour = HasMeridiem(pattern);
     std::string text;
     bool afterHour = false; // m right after h is minutes
@@ -180,8 +170,8 @@ std::string FormatDate(const DateTime& date, std::string_view pattern)
                 text += TwoDigits(date.year);
                 i += 2;
             } else {
-                text += std::to_string(DaysFromCivil(date.year, date.month, date.day)
-                                       - DaysFromCivil(date.year, 1, 1) + 1);
+                text +=
+                    std::to_string(DaysFromCivil(date.year, date.month, date.day) - DaysFromCivil(date.year, 1, 1) + 1);
                 i += 1;
             }
             continue;
@@ -223,8 +213,7 @@ std::string FormatDate(const DateTime& date, std::string_view pattern)
 // The decimal digits of |value| rounded half away from zero to `decimals`
 // places, from its 15 significant digits as Access sees a Double: 1.005
 // with two decimals is 1.01. Returns integer and fraction digits.
-std::pair<std::string, std::string> DecimalDigits(double value, int decimals)
-{
+std::pair<std::string, std::string> DecimalDigits(double value, int decimals) {
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%.14e", std::fabs(value));
     std::string digits;
@@ -260,14 +249,14 @@ std::pair<std::string, std::string> DecimalDigits(double value, int decimals)
     for (int position = 0; position < integerDigits; ++position)
         integer += position < static_cast<int>(digits.size()) ? digits[static_cast<size_t>(position)] : '0';
     for (int position = integerDigits; position < integerDigits + decimals; ++position)
-        fraction += position >= 0 && position < static_cast<int>(digits.size()) ? digits[static_cast<size_t>(position)] : '0';
+        fraction +=
+            position >= 0 && position < static_cast<int>(digits.size()) ? digits[static_cast<size_t>(position)] : '0';
     const size_t firstNonZero = integer.find_first_not_of('0');
     integer = firstNonZero == std::string::npos ? "" : integer.substr(firstNonZero);
     return {integer, fraction};
 }
 
-std::string Group(const std::string& integer)
-{
+std::string Group(const std::string& integer) {
     std::string grouped;
     for (size_t i = 0; i < integer.size(); ++i) {
         if (i > 0 && (integer.size() - i) % 3 == 0)
@@ -277,15 +266,11 @@ std::string Group(const std::string& integer)
     return grouped;
 }
 
-bool IsPlaceholder(char c)
-{
-    return c == '0' || c == '#' || c == '.' || c == ',';
-}
+bool IsPlaceholder(char c) { return c == '0' || c == '#' || c == '.' || c == ','; }
 
 // One section of a custom number format, such as "#,##0.00", "0.0%" or
 // "$#,##0;($#,##0)"'s parts; literals before and after the digits stay.
-std::string FormatNumberSection(double value, std::string_view section)
-{
+std::string FormatNumberSection(double value, std::string_view section) {
     int integerZeros = 0;
     int decimalZeros = 0;
     int decimalHashes = 0;
@@ -305,7 +290,8 @@ std::string FormatNumberSection(double value, std::string_view section)
         } else if (scientific) {
             if (c == '0' || c == '#')
                 ++exponentZeros;
-        } else if ((c == 'E' || c == 'e') && i + 1 < section.size() && (section[i + 1] == '+' || section[i + 1] == '-')) {
+        } else if ((c == 'E' || c == 'e') && i + 1 < section.size() &&
+                   (section[i + 1] == '+' || section[i + 1] == '-')) {
             scientific = true;
             exponentPlus = section[i + 1] == '+';
             ++i;
@@ -370,8 +356,7 @@ std::string FormatNumberSection(double value, std::string_view section)
     return text;
 }
 
-std::vector<std::string_view> SplitSections(std::string_view format)
-{
+std::vector<std::string_view> SplitSections(std::string_view format) {
     std::vector<std::string_view> sections;
     size_t start = 0;
     bool quoted = false;
@@ -390,8 +375,7 @@ std::vector<std::string_view> SplitSections(std::string_view format)
 }
 
 // Up to four sections: positive; negative; zero; Null.
-std::string FormatNumber(double value, std::string_view format)
-{
+std::string FormatNumber(double value, std::string_view format) {
     const std::vector<std::string_view> sections = SplitSections(format);
     if (value < 0 && sections.size() > 1 && !sections[1].empty())
         return FormatNumberSection(-value, sections[1]);
@@ -405,8 +389,7 @@ std::string FormatNumber(double value, std::string_view format)
     return text;
 }
 
-bool IsDateFormat(std::string_view format)
-{
+bool IsDateFormat(std::string_view format) {
     bool quoted = false;
     bool dateToken = false;
     for (size_t i = 0; i < format.size(); ++i) {
@@ -419,8 +402,8 @@ bool IsDateFormat(std::string_view format)
             ++i;
         else if (c == '0' || c == '#')
             return false;
-        else if (c == 'd' || c == 'm' || c == 'y' || c == 'h' || c == 'n' || c == 's' || c == 'q' || c == 'w'
-                 || c == 'c' || c == 't')
+        else if (c == 'd' || c == 'm' || c == 'y' || c == 'h' || c == 'n' || c == 's' || c == 'q' || c == 'w' ||
+                 c == 'c' || c == 't')
             dateToken = true;
     }
     return dateToken;
@@ -446,19 +429,24 @@ constexpr NamedFormat kNamedFormats[] = {
     {"Scientific", "0.00E+00", false},
 };
 
-std::string_view Text(sqlite3_value* value)
-{
+std::string_view Text(sqlite3_value* value) {
     return {reinterpret_cast<const char*>(sqlite3_value_text(value)), static_cast<size_t>(sqlite3_value_bytes(value))};
 }
 
-void Format(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Format(sqlite3_context* context, int argc, sqlite3_value** argv) {
     sqlite3_value* value = argv[0];
     if (argc < 2 || IsNull(argv[1]) || sqlite3_value_bytes(argv[1]) == 0) {
         if (IsNull(value))
             sqlite3_result_null(context);
         else
             ResultText(context, TextOf(value));
+        return;
+    }
+    // Each pattern character writes at most a few dozen; Access's own
+    // format strings are short.
+    constexpr int kLongestFormat = 4096;
+    if (sqlite3_value_bytes(argv[1]) > kLongestFormat) {
+        sqlite3_result_error(context, kInvalidCall, -1);
         return;
     }
     const std::string format(Text(argv[1]));
@@ -483,8 +471,8 @@ void Format(sqlite3_context* context, int argc, sqlite3_value** argv)
         ResultText(context, date ? GeneralDate(*date) : TextOf(value));
         return;
     }
-    static constexpr std::array<std::array<std::string_view, 3>, 3> booleans = {{
-        {"Yes/No", "Yes", "No"}, {"True/False", "True", "False"}, {"On/Off", "On", "Off"}}};
+    static constexpr std::array<std::array<std::string_view, 3>, 3> booleans = {
+        {{"Yes/No", "Yes", "No"}, {"True/False", "True", "False"}, {"On/Off", "On", "Off"}}};
     for (const auto& [name, yes, no] : booleans) {
         if (EqualsNoCase(format, name)) {
             ResultText(context, isNumber ? std::string(number != 0 ? yes : no) : TextOf(value));
@@ -519,9 +507,6 @@ constexpr FunctionEntry kFormatFunctions[] = {
 
 } // namespace
 
-int RegisterFormatFunction(sqlite3* db)
-{
-    return RegisterFunctions(db, kFormatFunctions, std::size(kFormatFunctions));
-}
+int RegisterFormatFunction(sqlite3* db) { return RegisterFunctions(db, kFormatFunctions, std::size(kFormatFunctions)); }
 
 } // namespace tarnwick::access

@@ -7,19 +7,16 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace tarnwick::access {
 namespace {
 
-std::u32string CodePointsOf(sqlite3_value* value)
-{
-    return DecodeUtf8(TextOf(value));
-}
+std::u32string CodePointsOf(sqlite3_value* value) { return DecodeUtf8(TextOf(value)); }
 
 // A whole-number argument (a length or a position): rounded as Access rounds,
 // an error for Null or text that is no number. False when an error was set.
-bool WholeArgument(sqlite3_context* context, sqlite3_value* value, int64_t& result)
-{
+bool WholeArgument(sqlite3_context* context, sqlite3_value* value, int64_t& result) {
     if (IsNull(value)) {
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
         return false;
@@ -38,8 +35,7 @@ bool WholeArgument(sqlite3_context* context, sqlite3_value* value, int64_t& resu
     return true;
 }
 
-bool IsTrue(sqlite3_value* value, bool& truth)
-{
+bool IsTrue(sqlite3_value* value, bool& truth) {
     if (IsNull(value)) {
         truth = false;
         return true;
@@ -70,8 +66,7 @@ bool IsTrue(sqlite3_value* value, bool& truth)
 }
 
 // IIf(condition, ifTrue, ifFalse): a Null condition takes the false branch.
-void IIf(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void IIf(sqlite3_context* context, int, sqlite3_value** argv) {
     bool truth = false;
     if (!IsTrue(argv[0], truth)) {
         sqlite3_result_error(context, kTypeMismatch, -1);
@@ -81,8 +76,7 @@ void IIf(sqlite3_context* context, int, sqlite3_value** argv)
 }
 
 // Nz(value[, ifNull]): in a query Nz of Null without a second argument is "".
-void Nz(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Nz(sqlite3_context* context, int argc, sqlite3_value** argv) {
     if (!IsNull(argv[0]))
         sqlite3_result_value(context, argv[0]);
     else if (argc > 1)
@@ -91,8 +85,7 @@ void Nz(sqlite3_context* context, int argc, sqlite3_value** argv)
         sqlite3_result_text(context, "", 0, SQLITE_STATIC);
 }
 
-void Len(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Len(sqlite3_context* context, int, sqlite3_value** argv) {
     if (IsNull(argv[0])) {
         sqlite3_result_null(context);
         return;
@@ -100,8 +93,7 @@ void Len(sqlite3_context* context, int, sqlite3_value** argv)
     sqlite3_result_int64(context, static_cast<int64_t>(CodePointsOf(argv[0]).size()));
 }
 
-void LeftOrRight(sqlite3_context* context, sqlite3_value** argv, bool left)
-{
+void LeftOrRight(sqlite3_context* context, sqlite3_value** argv, bool left) {
     int64_t count = 0;
     if (!WholeArgument(context, argv[1], count))
         return;
@@ -119,19 +111,12 @@ void LeftOrRight(sqlite3_context* context, sqlite3_value** argv, bool left)
                                         : std::u32string_view(text).substr(text.size() - length)));
 }
 
-void Left(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    LeftOrRight(context, argv, true);
-}
+void Left(sqlite3_context* context, int, sqlite3_value** argv) { LeftOrRight(context, argv, true); }
 
-void Right(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    LeftOrRight(context, argv, false);
-}
+void Right(sqlite3_context* context, int, sqlite3_value** argv) { LeftOrRight(context, argv, false); }
 
 // Mid(text, start[, length]): start counts from 1.
-void Mid(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Mid(sqlite3_context* context, int argc, sqlite3_value** argv) {
     int64_t start = 0;
     int64_t length = std::numeric_limits<int32_t>::max();
     if (!WholeArgument(context, argv[1], start) || (argc > 2 && !WholeArgument(context, argv[2], length)))
@@ -155,8 +140,7 @@ void Mid(sqlite3_context* context, int argc, sqlite3_value** argv)
 
 // InStr([start, ]text, sought[, compare]): compare 0 is binary, 1 (and a
 // query's default) ignores case.
-void InStr(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void InStr(sqlite3_context* context, int argc, sqlite3_value** argv) {
     int64_t start = 1;
     int first = 0;
     if (argc >= 3) {
@@ -191,8 +175,7 @@ void InStr(sqlite3_context* context, int argc, sqlite3_value** argv)
     sqlite3_result_int64(context, found == std::u32string::npos ? 0 : static_cast<int64_t>(found + 1));
 }
 
-void MapCase(sqlite3_context* context, sqlite3_value* value, char32_t (*map)(char32_t))
-{
+void MapCase(sqlite3_context* context, sqlite3_value* value, char32_t (*map)(char32_t)) {
     if (IsNull(value)) {
         sqlite3_result_null(context);
         return;
@@ -203,20 +186,13 @@ void MapCase(sqlite3_context* context, sqlite3_value* value, char32_t (*map)(cha
     ResultText(context, EncodeUtf8(text));
 }
 
-void UCase(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    MapCase(context, argv[0], ToUpper);
-}
+void UCase(sqlite3_context* context, int, sqlite3_value** argv) { MapCase(context, argv[0], ToUpper); }
 
-void LCase(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    MapCase(context, argv[0], ToLower);
-}
+void LCase(sqlite3_context* context, int, sqlite3_value** argv) { MapCase(context, argv[0], ToLower); }
 
 // Access's &: Null counts as "", numbers become their text; only when every
 // operand is Null is the result Null.
-void Concat(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Concat(sqlite3_context* context, int argc, sqlite3_value** argv) {
     std::string text;
     bool allNull = true;
     for (int i = 0; i < argc; ++i) {
@@ -224,6 +200,8 @@ void Concat(sqlite3_context* context, int argc, sqlite3_value** argv)
             continue;
         allNull = false;
         text += TextOf(argv[i]);
+        if (ResultTooBig(context, text.size()))
+            return;
     }
     if (allNull)
         sqlite3_result_null(context);
@@ -232,8 +210,7 @@ void Concat(sqlite3_context* context, int argc, sqlite3_value** argv)
 }
 
 // A numeric argument; Null gives a Null result. False when the result is set.
-bool NumericArgument(sqlite3_context* context, sqlite3_value* value, double& number)
-{
+bool NumericArgument(sqlite3_context* context, sqlite3_value* value, double& number) {
     if (IsNull(value)) {
         sqlite3_result_null(context);
         return false;
@@ -247,14 +224,10 @@ bool NumericArgument(sqlite3_context* context, sqlite3_value* value, double& num
     return true;
 }
 
-bool IsIntegerValue(sqlite3_value* value)
-{
-    return sqlite3_value_type(value) == SQLITE_INTEGER;
-}
+bool IsIntegerValue(sqlite3_value* value) { return sqlite3_value_type(value) == SQLITE_INTEGER; }
 
 // \ and Mod round both operands to whole numbers first, as Access does.
-bool IntegerOperands(sqlite3_context* context, sqlite3_value** argv, int64_t& left, int64_t& right)
-{
+bool IntegerOperands(sqlite3_context* context, sqlite3_value** argv, int64_t& left, int64_t& right) {
     double a = 0;
     double b = 0;
     if (!NumericArgument(context, argv[0], a) || !NumericArgument(context, argv[1], b))
@@ -274,24 +247,21 @@ bool IntegerOperands(sqlite3_context* context, sqlite3_value** argv, int64_t& le
     return true;
 }
 
-void IntegerDivide(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void IntegerDivide(sqlite3_context* context, int, sqlite3_value** argv) {
     int64_t left = 0;
     int64_t right = 0;
     if (IntegerOperands(context, argv, left, right))
         sqlite3_result_int64(context, right == -1 ? -left : left / right);
 }
 
-void Modulo(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Modulo(sqlite3_context* context, int, sqlite3_value** argv) {
     int64_t left = 0;
     int64_t right = 0;
     if (IntegerOperands(context, argv, left, right))
         sqlite3_result_int64(context, right == -1 ? 0 : left % right);
 }
 
-void Power(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Power(sqlite3_context* context, int, sqlite3_value** argv) {
     double base = 0;
     double exponent = 0;
     if (!NumericArgument(context, argv[0], base) || !NumericArgument(context, argv[1], exponent))
@@ -309,8 +279,7 @@ void Power(sqlite3_context* context, int, sqlite3_value** argv)
 }
 
 // Round(number[, places]): half to even, Access's banker's rounding.
-void Round(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Round(sqlite3_context* context, int argc, sqlite3_value** argv) {
     double number = 0;
     int64_t places = 0;
     if (argc > 1 && !IsNull(argv[1]) && !WholeArgument(context, argv[1], places))
@@ -334,8 +303,7 @@ void Round(sqlite3_context* context, int argc, sqlite3_value** argv)
     sqlite3_result_double(context, RoundHalfEven(scaled) / scale);
 }
 
-void RoundWith(sqlite3_context* context, sqlite3_value* value, double (*round)(double))
-{
+void RoundWith(sqlite3_context* context, sqlite3_value* value, double (*round)(double)) {
     double number = 0;
     if (!NumericArgument(context, value, number))
         return;
@@ -346,25 +314,21 @@ void RoundWith(sqlite3_context* context, sqlite3_value* value, double (*round)(d
 }
 
 // Int rounds down (Int(-8.4) = -9), Fix toward zero (Fix(-8.4) = -8).
-void Int(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Int(sqlite3_context* context, int, sqlite3_value** argv) {
     RoundWith(context, argv[0], [](double x) { return std::floor(x); });
 }
 
-void Fix(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Fix(sqlite3_context* context, int, sqlite3_value** argv) {
     RoundWith(context, argv[0], [](double x) { return std::trunc(x); });
 }
 
-void Sgn(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Sgn(sqlite3_context* context, int, sqlite3_value** argv) {
     double number = 0;
     if (NumericArgument(context, argv[0], number))
         sqlite3_result_int(context, number > 0 ? 1 : number < 0 ? -1 : 0);
 }
 
-void Sqr(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Sqr(sqlite3_context* context, int, sqlite3_value** argv) {
     double number = 0;
     if (!NumericArgument(context, argv[0], number))
         return;
@@ -374,8 +338,7 @@ void Sqr(sqlite3_context* context, int, sqlite3_value** argv)
         sqlite3_result_double(context, std::sqrt(number));
 }
 
-void Exp(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Exp(sqlite3_context* context, int, sqlite3_value** argv) {
     double number = 0;
     if (!NumericArgument(context, argv[0], number))
         return;
@@ -386,8 +349,7 @@ void Exp(sqlite3_context* context, int, sqlite3_value** argv)
         sqlite3_result_double(context, result);
 }
 
-void Log(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Log(sqlite3_context* context, int, sqlite3_value** argv) {
     double number = 0;
     if (!NumericArgument(context, argv[0], number))
         return;
@@ -398,8 +360,7 @@ void Log(sqlite3_context* context, int, sqlite3_value** argv)
 }
 
 // The conversions refuse Null, as Access's do. A date converts to its serial.
-bool ConvertibleNumber(sqlite3_context* context, sqlite3_value* value, double& number)
-{
+bool ConvertibleNumber(sqlite3_context* context, sqlite3_value* value, double& number) {
     if (IsNull(value)) {
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
         return false;
@@ -423,8 +384,7 @@ bool ConvertibleNumber(sqlite3_context* context, sqlite3_value* value, double& n
     return false;
 }
 
-void ConvertToInteger(sqlite3_context* context, sqlite3_value* value, double low, double high)
-{
+void ConvertToInteger(sqlite3_context* context, sqlite3_value* value, double low, double high) {
     double number = 0;
     if (!ConvertibleNumber(context, value, number))
         return;
@@ -436,26 +396,20 @@ void ConvertToInteger(sqlite3_context* context, sqlite3_value* value, double low
     sqlite3_result_int64(context, static_cast<int64_t>(rounded));
 }
 
-void CInt(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    ConvertToInteger(context, argv[0], -32768, 32767);
-}
+void CInt(sqlite3_context* context, int, sqlite3_value** argv) { ConvertToInteger(context, argv[0], -32768, 32767); }
 
-void CLng(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void CLng(sqlite3_context* context, int, sqlite3_value** argv) {
     ConvertToInteger(context, argv[0], -2147483648.0, 2147483647.0);
 }
 
-void CDbl(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void CDbl(sqlite3_context* context, int, sqlite3_value** argv) {
     double number = 0;
     if (ConvertibleNumber(context, argv[0], number))
         sqlite3_result_double(context, number);
 }
 
 // Currency keeps four decimals, rounded half to even.
-void CCur(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void CCur(sqlite3_context* context, int, sqlite3_value** argv) {
     double number = 0;
     if (!ConvertibleNumber(context, argv[0], number))
         return;
@@ -466,8 +420,7 @@ void CCur(sqlite3_context* context, int, sqlite3_value** argv)
     sqlite3_result_double(context, RoundHalfEven(number * 10000.0) / 10000.0);
 }
 
-void CStr(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void CStr(sqlite3_context* context, int, sqlite3_value** argv) {
     if (IsNull(argv[0])) {
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
         return;
@@ -475,8 +428,7 @@ void CStr(sqlite3_context* context, int, sqlite3_value** argv)
     ResultText(context, TextOf(argv[0]));
 }
 
-void CDate(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void CDate(sqlite3_context* context, int, sqlite3_value** argv) {
     if (IsNull(argv[0])) {
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
         return;
@@ -494,18 +446,21 @@ void CDate(sqlite3_context* context, int, sqlite3_value** argv)
 
 // Val reads the number at the start of the text, skipping spaces, tabs and
 // line feeds anywhere in it; &H and &O start hexadecimal and octal numbers.
-double ParseVal(std::string_view text)
-{
+double ParseVal(std::string_view text) {
     std::string compact;
     for (char c : text)
         if (c != ' ' && c != '\t' && c != '\n' && c != '\r')
             compact += c;
-    if (compact.size() > 2 && compact[0] == '&' && (compact[1] == 'H' || compact[1] == 'h' || compact[1] == 'O' || compact[1] == 'o')) {
+    if (compact.size() > 2 && compact[0] == '&' &&
+        (compact[1] == 'H' || compact[1] == 'h' || compact[1] == 'O' || compact[1] == 'o')) {
         const int base = (compact[1] == 'H' || compact[1] == 'h') ? 16 : 8;
         uint64_t value = 0;
         for (size_t i = 2; i < compact.size() && value <= 0xFFFFFFFFull; ++i) {
             const char c = compact[i];
-            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 99;
+            const int digit = c >= '0' && c <= '9'   ? c - '0'
+                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                     : 99;
             if (digit >= base)
                 break;
             value = value * static_cast<uint64_t>(base) + static_cast<uint64_t>(digit);
@@ -550,8 +505,7 @@ double ParseVal(std::string_view text)
     return std::isfinite(value) ? value : 0;
 }
 
-void Val(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Val(sqlite3_context* context, int, sqlite3_value** argv) {
     if (IsNull(argv[0])) {
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
         return;
@@ -566,13 +520,13 @@ void Val(sqlite3_context* context, int, sqlite3_value** argv)
 // Replace(text, find, replacement[, start[, count[, compare]]]): the text from
 // `start` on, with up to `count` (-1: all) occurrences replaced; a query's
 // comparison ignores case unless compare is 0.
-void Replace(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Replace(sqlite3_context* context, int argc, sqlite3_value** argv) {
     int64_t start = 1;
     int64_t count = -1;
     int64_t compare = 1;
-    if ((argc > 3 && !WholeArgument(context, argv[3], start)) || (argc > 4 && !WholeArgument(context, argv[4], count))
-        || (argc > 5 && !WholeArgument(context, argv[5], compare)))
+    if ((argc > 3 && !WholeArgument(context, argv[3], start)) ||
+        (argc > 4 && !WholeArgument(context, argv[4], count)) ||
+        (argc > 5 && !WholeArgument(context, argv[5], compare)))
         return;
     if (start < 1 || count < -1) {
         sqlite3_result_error(context, kInvalidCall, -1);
@@ -597,49 +551,55 @@ void Replace(sqlite3_context* context, int argc, sqlite3_value** argv)
     };
     const std::u32string foldedText = fold(text);
     const std::u32string foldedFind = fold(find);
-    std::u32string result;
-    size_t position = static_cast<size_t>(start - 1);
-    int64_t replaced = 0;
-    while (!find.empty() && (count < 0 || replaced < count)) {
-        const size_t found = foldedText.find(foldedFind, position);
-        if (found == std::u32string::npos)
+    // Where the replacements go, so that the result's size is checked before
+    // it is built.
+    std::vector<size_t> found;
+    for (size_t position = static_cast<size_t>(start - 1);
+         !find.empty() && (count < 0 || static_cast<int64_t>(found.size()) < count);) {
+        const size_t at = foldedText.find(foldedFind, position);
+        if (at == std::u32string::npos)
             break;
-        result.append(text, position, found - position);
+        found.push_back(at);
+        position = at + find.size();
+    }
+    const size_t kept = text.size() - static_cast<size_t>(start - 1) - found.size() * find.size();
+    if (ResultTooBig(context, kept + found.size() * replacement.size()))
+        return;
+    std::u32string result;
+    result.reserve(kept + found.size() * replacement.size());
+    size_t position = static_cast<size_t>(start - 1);
+    for (const size_t at : found) {
+        result.append(text, position, at - position);
         result += replacement;
-        position = found + find.size();
-        ++replaced;
+        position = at + find.size();
     }
     result.append(text, position, std::u32string::npos);
     ResultText(context, EncodeUtf8(result));
 }
 
-void IsNullFunction(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void IsNullFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_int(context, IsNull(argv[0]) ? -1 : 0);
 }
 
-void IsNumeric(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void IsNumeric(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_int(context, !IsNull(argv[0]) && NumberOf(argv[0]) ? -1 : 0);
 }
 
-void IsDate(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void IsDate(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_int(context, sqlite3_value_type(argv[0]) == SQLITE_TEXT && DateOf(argv[0]) ? -1 : 0);
 }
 
 // Chr takes Windows-1252 codes, as Access does on a Western system; ChrW
 // takes any Unicode code point.
-char32_t FromWindows1252(int64_t code)
-{
+char32_t FromWindows1252(int64_t code) {
     static constexpr char16_t high[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C,
-        0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+                                          0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD,
+                                          0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                          0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
     return code >= 0x80 && code < 0xA0 ? high[code - 0x80] : static_cast<char32_t>(code);
 }
 
-void CharacterOf(sqlite3_context* context, sqlite3_value* value, int64_t high, bool windows1252)
-{
+void CharacterOf(sqlite3_context* context, sqlite3_value* value, int64_t high, bool windows1252) {
     int64_t code = 0;
     if (!WholeArgument(context, value, code))
         return;
@@ -651,19 +611,12 @@ void CharacterOf(sqlite3_context* context, sqlite3_value* value, int64_t high, b
     ResultText(context, EncodeUtf8(std::u32string(1, c)));
 }
 
-void Chr(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    CharacterOf(context, argv[0], 255, true);
-}
+void Chr(sqlite3_context* context, int, sqlite3_value** argv) { CharacterOf(context, argv[0], 255, true); }
 
-void ChrW(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    CharacterOf(context, argv[0], 0x10FFFF, false);
-}
+void ChrW(sqlite3_context* context, int, sqlite3_value** argv) { CharacterOf(context, argv[0], 0x10FFFF, false); }
 
 // Asc and AscW give the first character's Unicode code point.
-void Asc(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Asc(sqlite3_context* context, int, sqlite3_value** argv) {
     if (IsNull(argv[0])) {
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
         return;
@@ -675,27 +628,28 @@ void Asc(sqlite3_context* context, int, sqlite3_value** argv)
         sqlite3_result_int64(context, static_cast<int64_t>(text[0]));
 }
 
-void RepeatCharacter(sqlite3_context* context, sqlite3_value* countValue, char32_t c)
-{
+void RepeatCharacter(sqlite3_context* context, sqlite3_value* countValue, char32_t c) {
     int64_t count = 0;
     if (!WholeArgument(context, countValue, count))
         return;
-    const int limit = sqlite3_limit(sqlite3_context_db_handle(context), SQLITE_LIMIT_LENGTH, -1);
-    if (count < 0 || count > limit) {
-        sqlite3_result_error(context, count < 0 ? kInvalidCall : "string or blob too big", -1);
+    if (count < 0) {
+        sqlite3_result_error(context, kInvalidCall, -1);
         return;
     }
-    ResultText(context, EncodeUtf8(std::u32string(static_cast<size_t>(count), c)));
+    const std::string character = EncodeUtf8(std::u32string(1, c));
+    if (ResultTooBig(context, static_cast<size_t>(count) * character.size()))
+        return;
+    std::string text;
+    text.reserve(static_cast<size_t>(count) * character.size());
+    for (int64_t i = 0; i < count; ++i)
+        text += character;
+    ResultText(context, text);
 }
 
-void Space(sqlite3_context* context, int, sqlite3_value** argv)
-{
-    RepeatCharacter(context, argv[0], U' ');
-}
+void Space(sqlite3_context* context, int, sqlite3_value** argv) { RepeatCharacter(context, argv[0], U' '); }
 
 // String(count, character): the character as text (its first letter) or a code.
-void String(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void String(sqlite3_context* context, int, sqlite3_value** argv) {
     if (IsNull(argv[1])) {
         sqlite3_result_null(context);
         return;
@@ -719,8 +673,7 @@ void String(sqlite3_context* context, int, sqlite3_value** argv)
 
 // StrComp(a, b[, compare]): -1, 0 or 1; compare 0 is binary, otherwise case
 // is ignored as in a query's text comparison.
-void StrComp(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void StrComp(sqlite3_context* context, int argc, sqlite3_value** argv) {
     int64_t compare = 1;
     if (argc == 3 && !WholeArgument(context, argv[2], compare))
         return;
@@ -741,8 +694,7 @@ void StrComp(sqlite3_context* context, int argc, sqlite3_value** argv)
 }
 
 // Switch(condition1, value1, ...): the value of the first true condition.
-void Switch(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Switch(sqlite3_context* context, int argc, sqlite3_value** argv) {
     if (argc % 2 != 0) {
         sqlite3_result_error(context, kInvalidCall, -1);
         return;
@@ -762,8 +714,7 @@ void Switch(sqlite3_context* context, int argc, sqlite3_value** argv)
 }
 
 // Choose(index, choice1, ...): Null when the index names no choice.
-void Choose(sqlite3_context* context, int argc, sqlite3_value** argv)
-{
+void Choose(sqlite3_context* context, int argc, sqlite3_value** argv) {
     double number = 0;
     if (!NumericArgument(context, argv[0], number))
         return;
@@ -775,8 +726,7 @@ void Choose(sqlite3_context* context, int argc, sqlite3_value** argv)
 }
 
 // Str(number): a leading space stands for the sign of a positive number.
-void Str(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void Str(sqlite3_context* context, int, sqlite3_value** argv) {
     double number = 0;
     if (IsNull(argv[0])) {
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
@@ -788,8 +738,7 @@ void Str(sqlite3_context* context, int, sqlite3_value** argv)
     ResultText(context, number >= 0 && !text.starts_with('-') ? " " + text : text);
 }
 
-void StrReverse(sqlite3_context* context, int, sqlite3_value** argv)
-{
+void StrReverse(sqlite3_context* context, int, sqlite3_value** argv) {
     if (IsNull(argv[0])) {
         sqlite3_result_error(context, kInvalidUseOfNull, -1);
         return;
@@ -865,15 +814,11 @@ constexpr FunctionEntry kFunctions[] = {
 
 } // namespace
 
-int RegisterTextAndNumberFunctions(sqlite3* db)
-{
-    return RegisterFunctions(db, kFunctions, std::size(kFunctions));
-}
+int RegisterTextAndNumberFunctions(sqlite3* db) { return RegisterFunctions(db, kFunctions, std::size(kFunctions)); }
 
-int RegisterAccessFunctions(sqlite3* db)
-{
-    for (int (*group)(sqlite3*) : {RegisterTextAndNumberFunctions, RegisterDateFunctions,
-                                   RegisterFormatFunction, RegisterCollationAndLike}) {
+int RegisterAccessFunctions(sqlite3* db) {
+    for (int (*group)(sqlite3*) :
+         {RegisterTextAndNumberFunctions, RegisterDateFunctions, RegisterFormatFunction, RegisterCollationAndLike}) {
         const int rc = group(db);
         if (rc != SQLITE_OK)
             return rc;

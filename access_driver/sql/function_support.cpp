@@ -4,16 +4,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <new>
 
 namespace tarnwick::access {
 
-bool IsNull(sqlite3_value* value)
-{
-    return sqlite3_value_type(value) == SQLITE_NULL;
-}
+bool IsNull(sqlite3_value* value) { return sqlite3_value_type(value) == SQLITE_NULL; }
 
-std::optional<double> ParseNumberText(std::string_view text)
-{
+std::optional<double> ParseNumberText(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
@@ -32,24 +30,21 @@ std::optional<double> ParseNumberText(std::string_view text)
     return number;
 }
 
-std::optional<double> NumberOf(sqlite3_value* value)
-{
+std::optional<double> NumberOf(sqlite3_value* value) {
     switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
         return static_cast<double>(sqlite3_value_int64(value));
     case SQLITE_FLOAT:
         return sqlite3_value_double(value);
     case SQLITE_TEXT:
-        return ParseNumberText(
-            std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(value)),
-                             static_cast<size_t>(sqlite3_value_bytes(value))));
+        return ParseNumberText(std::string_view(reinterpret_cast<const char*>(sqlite3_value_text(value)),
+                                                static_cast<size_t>(sqlite3_value_bytes(value))));
     default:
         return std::nullopt;
     }
 }
 
-std::optional<DateTime> DateOf(sqlite3_value* value)
-{
+std::optional<DateTime> DateOf(sqlite3_value* value) {
     switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
     case SQLITE_FLOAT:
@@ -62,8 +57,7 @@ std::optional<DateTime> DateOf(sqlite3_value* value)
     }
 }
 
-std::string NumberText(double number)
-{
+std::string NumberText(double number) {
     if (number == 0)
         return "0";
     // Access prints a Double with at most 15 significant digits.
@@ -72,8 +66,7 @@ std::string NumberText(double number)
     return text;
 }
 
-std::string TextOf(sqlite3_value* value)
-{
+std::string TextOf(sqlite3_value* value) {
     switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
         return std::to_string(sqlite3_value_int64(value));
@@ -88,37 +81,56 @@ std::string TextOf(sqlite3_value* value)
     }
 }
 
-double RoundHalfEven(double value)
-{
+double RoundHalfEven(double value) {
     // nearbyint rounds half to even in the default rounding mode.
     return std::nearbyint(value);
 }
 
-void ResultText(sqlite3_context* context, const std::string& text)
-{
+void ResultText(sqlite3_context* context, const std::string& text) {
     sqlite3_result_text64(context, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
-void ResultDate(sqlite3_context* context, const DateTime& value)
-{
-    ResultText(context, FormatStoredDate(value));
+void ResultDate(sqlite3_context* context, const DateTime& value) { ResultText(context, FormatStoredDate(value)); }
+
+namespace {
+
+// Every function runs through here, so that no C++ exception (an allocation
+// that fails) unwinds through SQLite's C frames.
+void CallGuarded(sqlite3_context* context, int argc, sqlite3_value** argv) {
+    const auto* entry = static_cast<const FunctionEntry*>(sqlite3_user_data(context));
+    try {
+        entry->function(context, argc, argv);
+    } catch (const std::bad_alloc&) {
+        sqlite3_result_error_nomem(context);
+    } catch (const std::exception& error) {
+        sqlite3_result_error(context, error.what(), -1);
+    }
 }
 
-int RegisterFunctions(sqlite3* db, const FunctionEntry* entries, size_t count, void* userData)
-{
+} // namespace
+
+bool ResultTooBig(sqlite3_context* context, size_t size) {
+    const int limit = sqlite3_limit(sqlite3_context_db_handle(context), SQLITE_LIMIT_LENGTH, -1);
+    if (size <= static_cast<size_t>(limit))
+        return false;
+    sqlite3_result_error_toobig(context);
+    return true;
+}
+
+int RegisterFunctions(sqlite3* db, const FunctionEntry* entries, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         const FunctionEntry& entry = entries[i];
         const int flags = SQLITE_UTF8 | (entry.deterministic ? SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS : 0);
-        const int rc = sqlite3_create_function_v2(db, entry.name, entry.arguments, flags, userData,
-                                                  entry.function, nullptr, nullptr, nullptr);
+        const int rc =
+            sqlite3_create_function_v2(db, entry.name, entry.arguments, flags, const_cast<FunctionEntry*>(&entry),
+                                       CallGuarded, nullptr, nullptr, nullptr);
         if (rc != SQLITE_OK)
             return rc;
     }
     return SQLITE_OK;
 }
 
-std::u32string DecodeUtf8(std::string_view text)
-{
+std::u32string DecodeUtf8(std::string_view text) {
     std::u32string decoded;
     decoded.reserve(text.size());
     size_t i = 0;
@@ -143,8 +155,7 @@ std::u32string DecodeUtf8(std::string_view text)
     return decoded;
 }
 
-std::string EncodeUtf8(std::u32string_view text)
-{
+std::string EncodeUtf8(std::u32string_view text) {
     std::string encoded;
     encoded.reserve(text.size());
     for (char32_t c : text) {

@@ -42,12 +42,18 @@ void ResultDate(sqlite3_context* context, const DateTime& value);
 
 struct FunctionEntry {
     const char* name;
-    int arguments;          // -1: any number
+    int arguments; // -1: any number
     bool deterministic;
     void (*function)(sqlite3_context*, int, sqlite3_value**);
 };
 
-int RegisterFunctions(sqlite3* db, const FunctionEntry* entries, size_t count, void* userData = nullptr);
+// The entries must outlive the connection (static tables).
+int RegisterFunctions(sqlite3* db, const FunctionEntry* entries, size_t count);
+
+// Sets SQLite's "string or blob too big" when a result of `size` bytes (or
+// characters, a lower bound) would pass the connection's length limit, before
+// the result is built.
+bool ResultTooBig(sqlite3_context* context, size_t size);
 
 // Each group's table, registered by RegisterAccessFunctions.
 int RegisterTextAndNumberFunctions(sqlite3* db);

@@ -5,34 +5,22 @@
 namespace tarnwick::access {
 namespace {
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Bytes of multi-byte UTF-8 sequences count as letters, as SQLite counts them,
 // so names with accented letters stay one word.
-bool IsWordByte(char c)
-{
+bool IsWordByte(char c) {
     const auto u = static_cast<unsigned char>(c);
-    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || IsDigit(c) || c == '_' || c == '$'
-           || u >= 0x80;
+    return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || IsDigit(c) || c == '_' || c == '$' || u >= 0x80;
 }
 
-bool IsWordStart(char c)
-{
-    return IsWordByte(c) && !IsDigit(c) && c != '$';
-}
+bool IsWordStart(char c) { return IsWordByte(c) && !IsDigit(c) && c != '$'; }
 
 // Length of a quoted run starting at `pos` that ends at `close`, where a doubled
 // close character stands for itself when `doubling` is set; 0 when unterminated.
-size_t QuotedLength(std::string_view sql, size_t pos, char close, bool doubling)
-{
+size_t QuotedLength(std::string_view sql, size_t pos, char close, bool doubling) {
     for (size_t i = pos + 1; i < sql.size(); ++i) {
         if (sql[i] != close)
             continue;
@@ -45,8 +33,7 @@ size_t QuotedLength(std::string_view sql, size_t pos, char close, bool doubling)
     return 0;
 }
 
-size_t NumberLength(std::string_view sql, size_t pos)
-{
+size_t NumberLength(std::string_view sql, size_t pos) {
     size_t i = pos;
     if (sql[i] == '0' && i + 1 < sql.size() && (sql[i + 1] == 'x' || sql[i + 1] == 'X')) {
         i += 2;
@@ -74,8 +61,7 @@ size_t NumberLength(std::string_view sql, size_t pos)
     return i - pos;
 }
 
-size_t PunctLength(std::string_view sql, size_t pos)
-{
+size_t PunctLength(std::string_view sql, size_t pos) {
     static constexpr std::string_view twoChar[] = {"<>", "<=", ">=", "!=", "==", "||", "<<", ">>", "->"};
     const std::string_view rest = sql.substr(pos);
     for (std::string_view op : twoChar)
@@ -86,8 +72,7 @@ size_t PunctLength(std::string_view sql, size_t pos)
 
 } // namespace
 
-bool EqualsKeyword(std::string_view word, std::string_view keyword)
-{
+bool EqualsKeyword(std::string_view word, std::string_view keyword) {
     if (word.size() != keyword.size())
         return false;
     for (size_t i = 0; i < word.size(); ++i) {
@@ -103,8 +88,7 @@ bool EqualsKeyword(std::string_view word, std::string_view keyword)
     return true;
 }
 
-TokenizeResult TokenizeAccessSql(std::string_view sql)
-{
+TokenizeResult TokenizeAccessSql(std::string_view sql) {
     TokenizeResult result;
     size_t pos = 0;
     auto add = [&](TokenKind kind, size_t length) {

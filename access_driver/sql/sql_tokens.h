@@ -10,15 +10,15 @@ namespace tarnwick::access {
 // rewrite only ever looks at Word, Punct, DateLiteral and the brackets; every
 // other kind is passed through byte for byte.
 enum class TokenKind {
-    Space,          // white space
-    Comment,        // -- to end of line (newline included) or /* ... */
-    String,         // '...' with '' inside, and X'...'
-    QuotedName,     // "...", [...] or `...`
-    Word,           // identifier or keyword
-    Number,         // 12, 1.5, .5, 1e3, 0x1F
-    Parameter,      // ?, ?NNN, :name, @name, $name
-    DateLiteral,    // #...#
-    Punct,          // operators and punctuation, one token per operator
+    Space,       // white space
+    Comment,     // -- to end of line (newline included) or /* ... */
+    String,      // '...' with '' inside, and X'...'
+    QuotedName,  // "...", [...] or `...`
+    Word,        // identifier or keyword
+    Number,      // 12, 1.5, .5, 1e3, 0x1F
+    Parameter,   // ?, ?NNN, :name, @name, $name
+    DateLiteral, // #...#
+    Punct,       // operators and punctuation, one token per operator
     OpenParen,
     CloseParen,
     OpenBrace,
@@ -32,7 +32,7 @@ struct Token {
 
 struct TokenizeResult {
     std::vector<Token> tokens;
-    std::string error;      // non-empty when the text cannot be split (unterminated literal)
+    std::string error; // non-empty when the text cannot be split (unterminated literal)
 };
 
 TokenizeResult TokenizeAccessSql(std::string_view sql);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -37,8 +38,7 @@ thread_local int depth = 0;
 
 class DepthGuard {
 public:
-    DepthGuard()
-    {
+    DepthGuard() {
         if (++depth > kMaxDepth) {
             --depth;
             throw RewriteError("Statement nested too deeply");
@@ -51,15 +51,13 @@ public:
 
 // Trivia keeps comments; a -- comment at the very end of the text has no
 // newline of its own and would swallow whatever the rewrite appends.
-void AppendTrivia(std::string& trivia, const Token& token)
-{
+void AppendTrivia(std::string& trivia, const Token& token) {
     trivia += token.text;
     if (token.kind == TokenKind::Comment && token.text.starts_with("--") && !token.text.ends_with('\n'))
         trivia += '\n';
 }
 
-std::vector<Node> BuildTree(const std::vector<Token>& tokens, std::string& tail)
-{
+std::vector<Node> BuildTree(const std::vector<Token>& tokens, std::string& tail) {
     std::vector<Node> root;
     std::vector<Node*> open;
     std::string pending;
@@ -70,7 +68,8 @@ std::vector<Node> BuildTree(const std::vector<Token>& tokens, std::string& tail)
             continue;
         }
         if (token.kind == TokenKind::CloseParen || token.kind == TokenKind::CloseBrace) {
-            const TokenKind expected = token.kind == TokenKind::CloseParen ? TokenKind::OpenParen : TokenKind::OpenBrace;
+            const TokenKind expected =
+                token.kind == TokenKind::CloseParen ? TokenKind::OpenParen : TokenKind::OpenBrace;
             if (open.empty() || open.back()->token.kind != expected)
                 throw RewriteError("Unbalanced " + std::string(token.text) + " in the statement");
             open.back()->closeLead = std::move(pending);
@@ -96,38 +95,37 @@ std::vector<Node> BuildTree(const std::vector<Token>& tokens, std::string& tail)
     return root;
 }
 
-bool IsWord(const Node& node, std::string_view keyword)
-{
+bool IsWord(const Node& node, std::string_view keyword) {
     return !node.group && node.token.kind == TokenKind::Word && EqualsKeyword(node.token.text, keyword);
 }
 
 // Words after which an expression operand cannot continue: clause keywords and
 // the operators that bind more loosely than & (comparisons, LIKE, BETWEEN, IN,
 // IS, NOT, AND, OR). Any other word is a name, NULL or a function's name.
-bool IsBoundaryKeyword(std::string_view word)
-{
-    static constexpr std::string_view keywords[] = {"ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC",
-        "ATTACH", "BETWEEN", "BY", "COLLATE", "CREATE", "CROSS", "DELETE", "DESC", "DETACH", "DISTINCT",
-        "DISTINCTROW", "DROP", "ELSE", "END", "ESCAPE", "EXCEPT", "EXISTS", "EXPLAIN", "FROM", "FULL",
-        "GLOB", "GROUP", "HAVING", "IN", "INNER", "INSERT", "INTERSECT", "INTO", "IS", "ISNULL", "JOIN",
-        "LIKE", "LIMIT", "MATCH", "NATURAL", "NOT", "NOTNULL", "OFFSET", "ON", "OR", "ORDER", "OUTER",
-        "OVER", "PERCENT", "PRAGMA", "REGEXP", "SELECT", "SET", "SOME", "THEN", "TOP", "UNION",
-        "UPDATE", "USING", "VALUES", "WHEN", "WHERE", "WINDOW", "WITH", "XOR"};
+bool IsBoundaryKeyword(std::string_view word) {
+    static constexpr std::string_view keywords[] = {
+        "ADD",    "ALL",     "ALTER",  "AND",    "ANY",    "AS",      "ASC",       "ATTACH",   "BETWEEN",
+        "BY",     "COLLATE", "CREATE", "CROSS",  "DELETE", "DESC",    "DETACH",    "DISTINCT", "DISTINCTROW",
+        "DROP",   "ELSE",    "END",    "ESCAPE", "EXCEPT", "EXISTS",  "EXPLAIN",   "FROM",     "FULL",
+        "GLOB",   "GROUP",   "HAVING", "IN",     "INNER",  "INSERT",  "INTERSECT", "INTO",     "IS",
+        "ISNULL", "JOIN",    "LIKE",   "LIMIT",  "MATCH",  "NATURAL", "NOT",       "NOTNULL",  "OFFSET",
+        "ON",     "OR",      "ORDER",  "OUTER",  "OVER",   "PERCENT", "PRAGMA",    "REGEXP",   "SELECT",
+        "SET",    "SOME",    "THEN",   "TOP",    "UNION",  "UPDATE",  "USING",     "VALUES",   "WHEN",
+        "WHERE",  "WINDOW",  "WITH",   "XOR"};
     return std::any_of(std::begin(keywords), std::end(keywords),
                        [&](std::string_view keyword) { return EqualsKeyword(word, keyword); });
 }
 
 // LEFT and RIGHT are joins before JOIN/OUTER, ISNULL a postfix operator, and
 // all three Access's functions before (.
-bool IsKeywordFunction(std::string_view word)
-{
+bool IsKeywordFunction(std::string_view word) {
     return EqualsKeyword(word, "LEFT") || EqualsKeyword(word, "RIGHT") || EqualsKeyword(word, "ISNULL");
 }
 
 enum class ItemKind {
-    Atom,       // an operand: literal, name, call, (...) group, CASE ... END
-    Operator,   // + - * / % || ~ . & \ ^ Mod
-    Boundary,   // everything an operand stops at: keywords, comparisons, commas
+    Atom,     // an operand: literal, name, call, (...) group, CASE ... END
+    Operator, // + - * / % || ~ . & \ ^ Mod
+    Boundary, // everything an operand stops at: keywords, comparisons, commas
 };
 
 struct Item {
@@ -138,14 +136,12 @@ struct Item {
 
 // Leading white space of an operand or argument that the rewrite moves; a
 // comment there stays.
-std::string WithoutLeadingSpace(const std::string& text)
-{
+std::string WithoutLeadingSpace(const std::string& text) {
     const size_t start = text.find_first_not_of(" \t\r\n\f\v");
     return start == std::string::npos ? std::string() : text.substr(start);
 }
 
-std::string QuoteText(std::string_view text)
-{
+std::string QuoteText(std::string_view text) {
     std::string quoted = "'";
     for (char c : text) {
         quoted += c;
@@ -155,8 +151,7 @@ std::string QuoteText(std::string_view text)
     return quoted + "'";
 }
 
-std::string UnquoteString(std::string_view literal)
-{
+std::string UnquoteString(std::string_view literal) {
     std::string text;
     for (size_t i = 1; i + 1 < literal.size(); ++i) {
         text += literal[i];
@@ -166,8 +161,7 @@ std::string UnquoteString(std::string_view literal)
     return text;
 }
 
-std::string DateLiteral(std::string_view inside, std::string_view original)
-{
+std::string DateLiteral(std::string_view inside, std::string_view original) {
     const std::optional<DateTime> value = ParseAccessDate(inside);
     if (!value)
         throw RewriteError("Syntax error in date " + std::string(original));
@@ -176,14 +170,10 @@ std::string DateLiteral(std::string_view inside, std::string_view original)
 
 std::string RewriteLevel(std::span<Node> nodes, const std::string& tail);
 
-std::string GroupText(Node& group)
-{
-    return group.lead + "(" + RewriteLevel(group.children, group.closeLead) + ")";
-}
+std::string GroupText(Node& group) { return group.lead + "(" + RewriteLevel(group.children, group.closeLead) + ")"; }
 
 // Splits a group's children at its top-level commas.
-std::vector<std::span<Node>> SplitArguments(std::vector<Node>& children)
-{
+std::vector<std::span<Node>> SplitArguments(std::vector<Node>& children) {
     std::vector<std::span<Node>> arguments;
     size_t start = 0;
     for (size_t i = 0; i <= children.size(); ++i) {
@@ -199,27 +189,57 @@ std::vector<std::span<Node>> SplitArguments(std::vector<Node>& children)
 
 struct OdbcFunction {
     std::string_view name;
-    int arity;                  // -1: any number, passed through as the group
-    std::string_view target;    // a function name, or a template with {0}, {1}, ...
+    int arity;               // -1: any number, passed through as the group
+    std::string_view target; // a function name, or a template with {0}, {1}, ...
 };
 
 // ODBC's scalar functions as Access's functions (ours) or SQLite's.
 constexpr OdbcFunction kOdbcFunctions[] = {
-    {"ASCII", -1, "unicode"}, {"CHAR", -1, "char"}, {"CONCAT", -1, "tw_concat"},
-    {"LCASE", -1, "LCase"}, {"UCASE", -1, "UCase"}, {"LEFT", -1, "\"Left\""}, {"RIGHT", -1, "\"Right\""},
-    {"LENGTH", 1, "Len(rtrim({0}))"}, {"CHAR_LENGTH", -1, "Len"}, {"CHARACTER_LENGTH", -1, "Len"},
-    {"LOCATE", 2, "InStr({1}, {0})"}, {"LOCATE", 3, "InStr({2}, {1}, {0})"},
-    {"LTRIM", -1, "ltrim"}, {"RTRIM", -1, "rtrim"}, {"SUBSTRING", -1, "Mid"}, {"REPLACE", -1, "replace"},
-    {"CURDATE", 0, "Date()"}, {"CURRENT_DATE", 0, "Date()"}, {"CURTIME", 0, "Time()"},
-    {"CURRENT_TIME", 0, "Time()"}, {"NOW", 0, "Now()"}, {"CURRENT_TIMESTAMP", 0, "Now()"},
-    {"YEAR", -1, "Year"}, {"MONTH", -1, "Month"}, {"DAYOFMONTH", -1, "Day"}, {"HOUR", -1, "Hour"},
-    {"MINUTE", -1, "Minute"}, {"SECOND", -1, "Second"}, {"DAYOFWEEK", 1, "Weekday({0})"},
-    {"DAYOFYEAR", 1, "DatePart('y', {0})"}, {"QUARTER", 1, "DatePart('q', {0})"},
-    {"WEEK", 1, "DatePart('ww', {0})"}, {"MONTHNAME", 1, "Format({0}, 'mmmm')"},
+    {"ASCII", -1, "unicode"},
+    {"CHAR", -1, "char"},
+    {"CONCAT", -1, "tw_concat"},
+    {"LCASE", -1, "LCase"},
+    {"UCASE", -1, "UCase"},
+    {"LEFT", -1, "\"Left\""},
+    {"RIGHT", -1, "\"Right\""},
+    {"LENGTH", 1, "Len(rtrim({0}))"},
+    {"CHAR_LENGTH", -1, "Len"},
+    {"CHARACTER_LENGTH", -1, "Len"},
+    {"LOCATE", 2, "InStr({1}, {0})"},
+    {"LOCATE", 3, "InStr({2}, {1}, {0})"},
+    {"LTRIM", -1, "ltrim"},
+    {"RTRIM", -1, "rtrim"},
+    {"SUBSTRING", -1, "Mid"},
+    {"REPLACE", -1, "replace"},
+    {"CURDATE", 0, "Date()"},
+    {"CURRENT_DATE", 0, "Date()"},
+    {"CURTIME", 0, "Time()"},
+    {"CURRENT_TIME", 0, "Time()"},
+    {"NOW", 0, "Now()"},
+    {"CURRENT_TIMESTAMP", 0, "Now()"},
+    {"YEAR", -1, "Year"},
+    {"MONTH", -1, "Month"},
+    {"DAYOFMONTH", -1, "Day"},
+    {"HOUR", -1, "Hour"},
+    {"MINUTE", -1, "Minute"},
+    {"SECOND", -1, "Second"},
+    {"DAYOFWEEK", 1, "Weekday({0})"},
+    {"DAYOFYEAR", 1, "DatePart('y', {0})"},
+    {"QUARTER", 1, "DatePart('q', {0})"},
+    {"WEEK", 1, "DatePart('ww', {0})"},
+    {"MONTHNAME", 1, "Format({0}, 'mmmm')"},
     {"DAYNAME", 1, "Format({0}, 'dddd')"},
-    {"ABS", -1, "abs"}, {"ROUND", -1, "Round"}, {"FLOOR", 1, "Int({0})"}, {"CEILING", 1, "-Int(-({0}))"},
-    {"MOD", 2, "tw_mod({0}, {1})"}, {"SIGN", -1, "Sgn"}, {"SQRT", -1, "Sqr"}, {"EXP", -1, "Exp"},
-    {"LOG", -1, "Log"}, {"POWER", 2, "tw_power({0}, {1})"}, {"PI", 0, "3.14159265358979"},
+    {"ABS", -1, "abs"},
+    {"ROUND", -1, "Round"},
+    {"FLOOR", 1, "Int({0})"},
+    {"CEILING", 1, "-Int(-({0}))"},
+    {"MOD", 2, "tw_mod({0}, {1})"},
+    {"SIGN", -1, "Sgn"},
+    {"SQRT", -1, "Sqr"},
+    {"EXP", -1, "Exp"},
+    {"LOG", -1, "Log"},
+    {"POWER", 2, "tw_power({0}, {1})"},
+    {"PI", 0, "3.14159265358979"},
     {"IFNULL", -1, "ifnull"},
 };
 
@@ -228,20 +248,19 @@ struct OdbcType {
     std::string_view function;
 };
 
-constexpr OdbcType kOdbcConvertTypes[] = {{"SQL_CHAR", "CStr"}, {"SQL_VARCHAR", "CStr"},
-    {"SQL_LONGVARCHAR", "CStr"}, {"SQL_WCHAR", "CStr"}, {"SQL_WVARCHAR", "CStr"},
-    {"SQL_WLONGVARCHAR", "CStr"}, {"SQL_SMALLINT", "CInt"}, {"SQL_TINYINT", "CInt"},
-    {"SQL_INTEGER", "CLng"}, {"SQL_BIGINT", "CLng"}, {"SQL_DOUBLE", "CDbl"}, {"SQL_FLOAT", "CDbl"},
-    {"SQL_REAL", "CDbl"}, {"SQL_NUMERIC", "CDbl"}, {"SQL_DECIMAL", "CDbl"}, {"SQL_DATE", "CDate"},
-    {"SQL_TIMESTAMP", "CDate"}, {"SQL_TYPE_DATE", "CDate"}, {"SQL_TYPE_TIMESTAMP", "CDate"}};
+constexpr OdbcType kOdbcConvertTypes[] = {
+    {"SQL_CHAR", "CStr"},       {"SQL_VARCHAR", "CStr"},      {"SQL_LONGVARCHAR", "CStr"},    {"SQL_WCHAR", "CStr"},
+    {"SQL_WVARCHAR", "CStr"},   {"SQL_WLONGVARCHAR", "CStr"}, {"SQL_SMALLINT", "CInt"},       {"SQL_TINYINT", "CInt"},
+    {"SQL_INTEGER", "CLng"},    {"SQL_BIGINT", "CLng"},       {"SQL_DOUBLE", "CDbl"},         {"SQL_FLOAT", "CDbl"},
+    {"SQL_REAL", "CDbl"},       {"SQL_NUMERIC", "CDbl"},      {"SQL_DECIMAL", "CDbl"},        {"SQL_DATE", "CDate"},
+    {"SQL_TIMESTAMP", "CDate"}, {"SQL_TYPE_DATE", "CDate"},   {"SQL_TYPE_TIMESTAMP", "CDate"}};
 
 // TIMESTAMPADD/TIMESTAMPDIFF intervals as DateAdd/DateDiff's.
-constexpr OdbcType kOdbcIntervals[] = {{"SQL_TSI_SECOND", "'s'"}, {"SQL_TSI_MINUTE", "'n'"},
-    {"SQL_TSI_HOUR", "'h'"}, {"SQL_TSI_DAY", "'d'"}, {"SQL_TSI_WEEK", "'ww'"}, {"SQL_TSI_MONTH", "'m'"},
-    {"SQL_TSI_QUARTER", "'q'"}, {"SQL_TSI_YEAR", "'yyyy'"}};
+constexpr OdbcType kOdbcIntervals[] = {{"SQL_TSI_SECOND", "'s'"},  {"SQL_TSI_MINUTE", "'n'"}, {"SQL_TSI_HOUR", "'h'"},
+                                       {"SQL_TSI_DAY", "'d'"},     {"SQL_TSI_WEEK", "'ww'"},  {"SQL_TSI_MONTH", "'m'"},
+                                       {"SQL_TSI_QUARTER", "'q'"}, {"SQL_TSI_YEAR", "'yyyy'"}};
 
-std::string_view LookUp(std::span<const OdbcType> table, std::span<Node> argument)
-{
+std::string_view LookUp(std::span<const OdbcType> table, std::span<Node> argument) {
     if (argument.size() == 1 && argument[0].token.kind == TokenKind::Word)
         for (const OdbcType& entry : table)
             if (EqualsKeyword(argument[0].token.text, entry.name))
@@ -249,8 +268,7 @@ std::string_view LookUp(std::span<const OdbcType> table, std::span<Node> argumen
     return {};
 }
 
-std::string ApplyTemplate(std::string_view pattern, const std::vector<std::string>& arguments)
-{
+std::string ApplyTemplate(std::string_view pattern, const std::vector<std::string>& arguments) {
     std::string text;
     for (size_t i = 0; i < pattern.size(); ++i) {
         if (pattern[i] == '{' && i + 2 < pattern.size() && pattern[i + 2] == '}') {
@@ -263,8 +281,7 @@ std::string ApplyTemplate(std::string_view pattern, const std::vector<std::strin
     return text;
 }
 
-std::string OdbcFunctionCall(std::string_view name, Node& group)
-{
+std::string OdbcFunctionCall(std::string_view name, Node& group) {
     std::vector<std::span<Node>> arguments = SplitArguments(group.children);
     auto rewritten = [&](size_t from) {
         std::vector<std::string> texts;
@@ -283,14 +300,15 @@ std::string OdbcFunctionCall(std::string_view name, Node& group)
         if (interval.empty())
             throw RewriteError("Unsupported interval in {fn " + std::string(name) + "(...)}");
         const std::vector<std::string> rest = rewritten(1);
-        return std::string(EqualsKeyword(name, "TIMESTAMPADD") ? "DateAdd(" : "DateDiff(")
-               + std::string(interval) + ", " + rest[0] + ", " + rest[1] + ")";
+        return std::string(EqualsKeyword(name, "TIMESTAMPADD") ? "DateAdd(" : "DateDiff(") + std::string(interval) +
+               ", " + rest[0] + ", " + rest[1] + ")";
     }
     for (const OdbcFunction& function : kOdbcFunctions) {
         if (!EqualsKeyword(name, function.name))
             continue;
         if (function.arity < 0)
-            return std::string(function.target) + "(" + WithoutLeadingSpace(RewriteLevel(group.children, group.closeLead)) + ")";
+            return std::string(function.target) + "(" +
+                   WithoutLeadingSpace(RewriteLevel(group.children, group.closeLead)) + ")";
         if (static_cast<size_t>(function.arity) == arguments.size())
             return ApplyTemplate(function.target, rewritten(0));
     }
@@ -298,8 +316,7 @@ std::string OdbcFunctionCall(std::string_view name, Node& group)
 }
 
 // {d '...'}, {t '...'}, {ts '...'}, {fn f(...)}, {oj ...}, {escape '...'}.
-Item OdbcEscape(Node& brace)
-{
+Item OdbcEscape(Node& brace) {
     std::vector<Node>& inside = brace.children;
     if (inside.empty() || inside[0].token.kind != TokenKind::Word)
         throw RewriteError("Unsupported ODBC escape {...}");
@@ -310,15 +327,15 @@ Item OdbcEscape(Node& brace)
         const std::optional<DateTime> value = ParseAccessDate(text);
         const bool hasDate = text.find('-') != std::string::npos;
         const bool hasTime = text.find(':') != std::string::npos;
-        const bool shapeOk = EqualsKeyword(keyword, "d") ? hasDate && !hasTime
+        const bool shapeOk = EqualsKeyword(keyword, "d")   ? hasDate && !hasTime
                              : EqualsKeyword(keyword, "t") ? hasTime && !hasDate
-                                                          : hasDate;
+                                                           : hasDate;
         if (!value || !shapeOk)
             throw RewriteError("Invalid ODBC date/time escape {" + std::string(keyword) + " " + text + "}");
         return {ItemKind::Atom, brace.lead, QuoteText(FormatStoredDate(*value))};
     }
-    if (EqualsKeyword(keyword, "fn") && inside.size() == 3 && inside[1].token.kind == TokenKind::Word
-        && inside[2].group && inside[2].token.kind == TokenKind::OpenParen)
+    if (EqualsKeyword(keyword, "fn") && inside.size() == 3 && inside[1].token.kind == TokenKind::Word &&
+        inside[2].group && inside[2].token.kind == TokenKind::OpenParen)
         return {ItemKind::Atom, brace.lead, OdbcFunctionCall(inside[1].token.text, inside[2])};
     if (EqualsKeyword(keyword, "oj") && inside.size() > 1)
         return {ItemKind::Atom, brace.lead,
@@ -328,15 +345,13 @@ Item OdbcEscape(Node& brace)
     throw RewriteError("Unsupported ODBC escape {" + std::string(keyword) + " ...}");
 }
 
-bool IsOperatorText(std::string_view text)
-{
+bool IsOperatorText(std::string_view text) {
     static constexpr std::string_view operators[] = {"+", "-", "*", "/", "%", "||", "~", ".", "&", "\\", "^"};
     return std::find(std::begin(operators), std::end(operators), text) != std::end(operators);
 }
 
 // Turns one level's nodes into operands, operators and boundaries.
-std::vector<Item> ToItems(std::span<Node> nodes)
-{
+std::vector<Item> ToItems(std::span<Node> nodes) {
     std::vector<Item> items;
     for (size_t i = 0; i < nodes.size(); ++i) {
         Node& node = nodes[i];
@@ -351,7 +366,8 @@ std::vector<Item> ToItems(std::span<Node> nodes)
         }
         switch (token.kind) {
         case TokenKind::DateLiteral:
-            items.push_back({ItemKind::Atom, node.lead, DateLiteral(token.text.substr(1, token.text.size() - 2), token.text)});
+            items.push_back(
+                {ItemKind::Atom, node.lead, DateLiteral(token.text.substr(1, token.text.size() - 2), token.text)});
             break;
         case TokenKind::Punct:
             if (IsOperatorText(token.text))
@@ -361,7 +377,8 @@ std::vector<Item> ToItems(std::span<Node> nodes)
             break;
         case TokenKind::Word: {
             const std::string_view word = token.text;
-            const bool call = i + 1 < nodes.size() && nodes[i + 1].group && nodes[i + 1].token.kind == TokenKind::OpenParen;
+            const bool call =
+                i + 1 < nodes.size() && nodes[i + 1].group && nodes[i + 1].token.kind == TokenKind::OpenParen;
             if (EqualsKeyword(word, "TRUE")) {
                 items.push_back({ItemKind::Atom, node.lead, "-1"});
             } else if (EqualsKeyword(word, "FALSE")) {
@@ -385,7 +402,8 @@ std::vector<Item> ToItems(std::span<Node> nodes)
                 if (end == nodes.size())
                     throw RewriteError("CASE without END");
                 const std::string inner = RewriteLevel(nodes.subspan(i + 1, end - i - 1), nodes[end].lead);
-                items.push_back({ItemKind::Atom, node.lead, std::string(word) + inner + std::string(nodes[end].token.text)});
+                items.push_back(
+                    {ItemKind::Atom, node.lead, std::string(word) + inner + std::string(nodes[end].token.text)});
                 i = end;
             } else if (call && IsKeywordFunction(word)) {
                 // Access's Left(), Right() and IsNull(): SQLite's keywords, so
@@ -412,8 +430,7 @@ std::vector<Item> ToItems(std::span<Node> nodes)
 
 // Access's operator precedence, loosest first: &, + -, Mod, \, * /, unary
 // - +, ^. SQLite's || and ~ are kept tight, as SQLite has them.
-int BinaryPrecedence(std::string_view op)
-{
+int BinaryPrecedence(std::string_view op) {
     if (op == "&")
         return 1;
     if (op == "+" || op == "-")
@@ -438,8 +455,7 @@ class ExpressionWriter {
 public:
     explicit ExpressionWriter(std::span<Item> items) : items_(items) {}
 
-    std::string Write()
-    {
+    std::string Write() {
         std::string text = Expression(1);
         if (position_ != items_.size())
             throw RewriteError("Syntax error in expression near " + items_[position_].text);
@@ -447,8 +463,7 @@ public:
     }
 
 private:
-    std::string Expression(int minimum)
-    {
+    std::string Expression(int minimum) {
         const DepthGuard guard;
         std::string left = Unary();
         while (position_ < items_.size() && items_[position_].kind == ItemKind::Operator) {
@@ -464,8 +479,8 @@ private:
             if (op == "&") {
                 // a & b & c is one call; NULL counts as empty text in each.
                 std::string call = "tw_concat(" + left + ", " + comment + Expression(precedence + 1);
-                while (position_ < items_.size() && items_[position_].text == "&"
-                       && items_[position_].kind == ItemKind::Operator) {
+                while (position_ < items_.size() && items_[position_].text == "&" &&
+                       items_[position_].kind == ItemKind::Operator) {
                     const std::string nextComment = WithoutLeadingSpace(items_[position_].lead);
                     ++position_;
                     call += ", " + nextComment + Expression(precedence + 1);
@@ -486,8 +501,7 @@ private:
         return left;
     }
 
-    std::string Unary()
-    {
+    std::string Unary() {
         if (position_ >= items_.size())
             throw RewriteError("Syntax error in expression: missing operand");
         Item& item = items_[position_];
@@ -506,22 +520,20 @@ private:
     size_t position_ = 0;
 };
 
-bool NeedsAccessOperators(std::span<const Item> run)
-{
+bool NeedsAccessOperators(std::span<const Item> run) {
     return std::any_of(run.begin(), run.end(), [](const Item& item) {
-        return item.kind == ItemKind::Operator
-               && (item.text == "&" || item.text == "\\" || item.text == "MOD" || item.text == "^");
+        return item.kind == ItemKind::Operator &&
+               (item.text == "&" || item.text == "\\" || item.text == "MOD" || item.text == "^");
     });
 }
 
 // Joins name.name.* and similar into one operand.
-std::vector<Item> JoinQualifiedNames(std::vector<Item> items)
-{
+std::vector<Item> JoinQualifiedNames(std::vector<Item> items) {
     std::vector<Item> joined;
     for (size_t i = 0; i < items.size(); ++i) {
-        if (items[i].kind == ItemKind::Operator && items[i].text == "." && !joined.empty()
-            && joined.back().kind == ItemKind::Atom && i + 1 < items.size()
-            && (items[i + 1].kind == ItemKind::Atom || items[i + 1].text == "*")) {
+        if (items[i].kind == ItemKind::Operator && items[i].text == "." && !joined.empty() &&
+            joined.back().kind == ItemKind::Atom && i + 1 < items.size() &&
+            (items[i + 1].kind == ItemKind::Atom || items[i + 1].text == "*")) {
             joined.back().text += items[i].lead + "." + items[i + 1].lead + items[i + 1].text;
             joined.back().kind = ItemKind::Atom;
             ++i;
@@ -532,11 +544,10 @@ std::vector<Item> JoinQualifiedNames(std::vector<Item> items)
     return joined;
 }
 
-bool IsComparison(const Item& item)
-{
+bool IsComparison(const Item& item) {
     static constexpr std::string_view comparisons[] = {"=", "==", "<>", "!=", "<", ">", "<=", ">="};
-    return item.kind == ItemKind::Boundary
-           && std::find(std::begin(comparisons), std::end(comparisons), item.text) != std::end(comparisons);
+    return item.kind == ItemKind::Boundary &&
+           std::find(std::begin(comparisons), std::end(comparisons), item.text) != std::end(comparisons);
 }
 
 // Replaces every operand run that uses Access's own operators by SQLite text.
@@ -544,8 +555,7 @@ bool IsComparison(const Item& item)
 // all text without regard to case, not only a text column's (SQLite would
 // compare 'a' = 'A', or an expression over columns, as binary). The
 // collation changes nothing where either side is a number.
-std::vector<Item> RewriteOperators(std::vector<Item> items)
-{
+std::vector<Item> RewriteOperators(std::vector<Item> items) {
     items = JoinQualifiedNames(std::move(items));
     std::vector<Item> result;
     size_t i = 0;
@@ -580,33 +590,28 @@ std::vector<Item> RewriteOperators(std::vector<Item> items)
     return result;
 }
 
-bool IsItemWord(const Item& item, std::string_view keyword)
-{
+bool IsItemWord(const Item& item, std::string_view keyword) {
     return item.kind == ItemKind::Boundary && EqualsKeyword(item.text, keyword);
 }
 
-bool IsCompoundKeyword(const Item& item)
-{
+bool IsCompoundKeyword(const Item& item) {
     return IsItemWord(item, "UNION") || IsItemWord(item, "INTERSECT") || IsItemWord(item, "EXCEPT");
 }
 
-std::string Join(std::span<const Item> items)
-{
+std::string Join(std::span<const Item> items) {
     std::string text;
     for (const Item& item : items)
         text += item.lead + item.text;
     return text;
 }
 
-bool IsWholeNumber(std::string_view text)
-{
+bool IsWholeNumber(std::string_view text) {
     return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool IsDecimalNumber(std::string_view text)
-{
-    return !text.empty() && text.find_first_not_of("0123456789.") == std::string_view::npos
-           && std::count(text.begin(), text.end(), '.') <= 1 && text != ".";
+bool IsDecimalNumber(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789.") == std::string_view::npos &&
+           std::count(text.begin(), text.end(), '.') <= 1 && text != ".";
 }
 
 // SELECT [DISTINCT|ALL] TOP n [PERCENT]: the TOP goes, and the SELECT, up to
@@ -614,8 +619,7 @@ bool IsDecimalNumber(std::string_view text)
 // PERCENT counts the rows first, through a common table expression so that
 // the statement's text and its ? markers appear once. Access's TOP also
 // returns rows tied with the last one in ORDER BY; this LIMIT does not.
-std::string AssembleWithTop(std::vector<Item> items)
-{
+std::string AssembleWithTop(std::vector<Item> items) {
     std::string text;
     size_t i = 0;
     bool afterCompound = false;
@@ -631,8 +635,8 @@ std::string AssembleWithTop(std::vector<Item> items)
             ++top;
         while (top < items.size() && items[top].kind == ItemKind::Boundary && items[top].text.empty())
             ++top; // a dropped DISTINCTROW
-        const bool hasTop = top + 1 < items.size() && IsItemWord(items[top], "TOP")
-                            && items[top + 1].kind == ItemKind::Atom && IsDecimalNumber(items[top + 1].text);
+        const bool hasTop = top + 1 < items.size() && IsItemWord(items[top], "TOP") &&
+                            items[top + 1].kind == ItemKind::Atom && IsDecimalNumber(items[top + 1].text);
         if (!hasTop) {
             text += items[i].lead + items[i].text;
             ++i;
@@ -650,15 +654,17 @@ std::string AssembleWithTop(std::vector<Item> items)
         if (afterCompound && !beforeCompound)
             throw RewriteError("TOP in the last SELECT of a UNION is not supported: put the UNION in a subquery");
         std::vector<Item> select(items.begin() + static_cast<long>(i), items.begin() + static_cast<long>(top));
-        select.insert(select.end(), items.begin() + static_cast<long>(afterTop), items.begin() + static_cast<long>(end));
+        select.insert(select.end(), items.begin() + static_cast<long>(afterTop),
+                      items.begin() + static_cast<long>(end));
         const std::string lead = select.front().lead;
         select.front().lead.clear();
         std::string limited;
         if (percent) {
             // Access rounds the share of rows up: 25 percent of 10 rows is 3.
-            limited = "WITH tw_top AS (" + Join(select)
-                      + ") SELECT * FROM tw_top LIMIT (SELECT CAST(n AS INTEGER) + (n > CAST(n AS INTEGER)) FROM "
-                        "(SELECT count(*) * " + count + " / 100.0 AS n FROM tw_top))";
+            limited = "WITH tw_top AS (" + Join(select) +
+                      ") SELECT * FROM tw_top LIMIT (SELECT CAST(n AS INTEGER) + (n > CAST(n AS INTEGER)) FROM "
+                      "(SELECT count(*) * " +
+                      count + " / 100.0 AS n FROM tw_top))";
             if (i > 0 || beforeCompound)
                 limited = "SELECT * FROM (" + limited + ")";
         } else {
@@ -672,46 +678,51 @@ std::string AssembleWithTop(std::vector<Item> items)
     return text;
 }
 
-std::string RewriteLevel(std::span<Node> nodes, const std::string& tail)
-{
+std::string RewriteLevel(std::span<Node> nodes, const std::string& tail) {
     const DepthGuard guard;
     return AssembleWithTop(RewriteOperators(ToItems(nodes))) + tail;
 }
 
-// Only a query is not a write: SELECT (without INTO), VALUES, WITH ... SELECT
-// and EXPLAIN. The engine's authorizer refuses writes whatever this says.
-bool IsWrite(std::span<const Node> nodes)
-{
-    const size_t first = 0;
+// The statements that would change the database, its schema or the
+// connection: those that start with a writing keyword, SELECT ... INTO (a
+// make-table query) and WITH ... INSERT/UPDATE/DELETE. Anything else that is
+// no query (Access's TRANSFORM or PARAMETERS) is left to SQLite's syntax
+// error. The flag only chooses the message: the engine's authorizer refuses
+// every write whatever this says.
+bool IsWrite(std::span<const Node> nodes) {
+    static constexpr std::string_view writing[] = {"INSERT",    "UPDATE",  "DELETE", "REPLACE", "UPSERT", "CREATE",
+                                                   "DROP",      "ALTER",   "ATTACH", "DETACH",  "PRAGMA", "VACUUM",
+                                                   "REINDEX",   "ANALYZE", "BEGIN",  "COMMIT",  "END",    "ROLLBACK",
+                                                   "SAVEPOINT", "RELEASE", "GRANT",  "REVOKE"};
+    auto isWriting = [](const Node& node) {
+        return std::any_of(std::begin(writing), std::end(writing),
+                           [&](std::string_view keyword) { return IsWord(node, keyword); });
+    };
     if (nodes.empty())
         return false;
     if (nodes.size() == 1 && nodes[0].group && nodes[0].token.kind == TokenKind::OpenParen)
         return IsWrite(nodes[0].children);
-    if (IsWord(nodes[first], "EXPLAIN") || IsWord(nodes[first], "VALUES"))
-        return false;
-    size_t main = first;
-    if (IsWord(nodes[first], "WITH")) {
-        main = nodes.size();
-        for (size_t i = first + 1; i < nodes.size(); ++i) {
-            if (IsWord(nodes[i], "SELECT") || IsWord(nodes[i], "INSERT") || IsWord(nodes[i], "UPDATE")
-                || IsWord(nodes[i], "DELETE") || IsWord(nodes[i], "REPLACE") || IsWord(nodes[i], "VALUES")) {
-                main = i;
-                break;
-            }
-        }
-        if (main == nodes.size())
+    if (isWriting(nodes[0]))
+        return true;
+    size_t main = 0;
+    if (IsWord(nodes[0], "WITH")) {
+        // The statement after the common table expressions, which are groups.
+        main = 1;
+        while (main < nodes.size() && !IsWord(nodes[main], "SELECT") && !IsWord(nodes[main], "VALUES") &&
+               !isWriting(nodes[main]))
+            ++main;
+        if (main < nodes.size() && isWriting(nodes[main]))
             return true;
     }
-    if (!IsWord(nodes[main], "SELECT") && !IsWord(nodes[main], "VALUES"))
-        return true;
+    if (main >= nodes.size() || !IsWord(nodes[main], "SELECT"))
+        return false;
     return std::any_of(nodes.begin() + static_cast<long>(main), nodes.end(),
                        [](const Node& node) { return IsWord(node, "INTO"); });
 }
 
 } // namespace
 
-RewrittenStatement RewriteAccessSql(std::string_view accessSql)
-{
+RewrittenStatement RewriteAccessSql(std::string_view accessSql) {
     RewrittenStatement result;
     TokenizeResult tokenized = TokenizeAccessSql(accessSql);
     if (!tokenized.error.empty()) {
@@ -739,6 +750,14 @@ RewrittenStatement RewriteAccessSql(std::string_view accessSql)
         result.sql.clear();
         result.writes = false;
         result.error = error.what();
+    } catch (const std::bad_alloc&) {
+        result.sql.clear();
+        result.writes = false;
+        result.error = "Out of memory rewriting the statement";
+    } catch (const std::exception& error) {
+        result.sql.clear();
+        result.writes = false;
+        result.error = std::string("Cannot rewrite the statement: ") + error.what();
     }
     return result;
 }

@@ -6,9 +6,9 @@
 namespace tarnwick::access {
 
 struct RewrittenStatement {
-    std::string sql;          // SQLite text to prepare
-    bool writes = false;      // anything but a query: INSERT, UPDATE, DELETE, CREATE, SELECT ... INTO, PRAGMA, ...
-    std::string error;        // non-empty: refuse with this message (e.g. unterminated #date#)
+    std::string sql;     // SQLite text to prepare
+    bool writes = false; // INSERT, UPDATE, DELETE, CREATE, DROP, ALTER, SELECT ... INTO, PRAGMA, ATTACH, ...
+    std::string error;   // non-empty: refuse with this message (e.g. unterminated #date#)
 };
 
 // Turns a statement in Access's SQL, as ODBC clients send it, into SQLite's:

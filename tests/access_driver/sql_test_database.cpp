@@ -7,19 +7,14 @@
 
 namespace tarnwick::access::testing {
 
-SqlTestDatabase::SqlTestDatabase()
-{
+SqlTestDatabase::SqlTestDatabase() {
     if (sqlite3_open(":memory:", &db_) != SQLITE_OK || RegisterAccessFunctions(db_) != SQLITE_OK)
         throw std::runtime_error("cannot open an in-memory database with Access's functions");
 }
 
-SqlTestDatabase::~SqlTestDatabase()
-{
-    sqlite3_close(db_);
-}
+SqlTestDatabase::~SqlTestDatabase() { sqlite3_close(db_); }
 
-void SqlTestDatabase::Execute(const std::string& sqliteSql)
-{
+void SqlTestDatabase::Execute(const std::string& sqliteSql) {
     char* message = nullptr;
     if (sqlite3_exec(db_, sqliteSql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
         const std::string error = message ? message : "unknown error";
@@ -28,8 +23,7 @@ void SqlTestDatabase::Execute(const std::string& sqliteSql)
     }
 }
 
-QueryResult SqlTestDatabase::Run(const std::string& sqliteSql, const std::vector<std::string>& parameters)
-{
+QueryResult SqlTestDatabase::Run(const std::string& sqliteSql, const std::vector<std::string>& parameters) {
     QueryResult result;
     sqlite3_stmt* statement = nullptr;
     const char* rest = nullptr;
@@ -56,8 +50,7 @@ QueryResult SqlTestDatabase::Run(const std::string& sqliteSql, const std::vector
     return result;
 }
 
-QueryResult SqlTestDatabase::RunAccess(const std::string& accessSql, const std::vector<std::string>& parameters)
-{
+QueryResult SqlTestDatabase::RunAccess(const std::string& accessSql, const std::vector<std::string>& parameters) {
     const RewrittenStatement rewritten = RewriteAccessSql(accessSql);
     if (!rewritten.error.empty())
         return {{}, "rewrite: " + rewritten.error};
