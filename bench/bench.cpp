@@ -287,6 +287,53 @@ std::vector<double> TimeHelperRoute(const OdbcSandbox& sandbox, int calls) {
 }
 #endif
 
+// The table the read benchmark reads, and how much fewer rounds it takes
+// than the small fixture table.
+struct ReadTable {
+    std::string file;
+    std::string name;
+    int roundsDivisor = 1;
+};
+
+ReadTable TableToRead(const std::string& scratch) {
+    const char* fromEnvironment = std::getenv("TARNWICK_MAKE_ACCESS_FILE");
+    const std::string generator = fromEnvironment ? fromEnvironment : TARNWICK_MAKE_ACCESS_FILE;
+    if (generator.empty() || !fs::exists(generator)) {
+        return {FixturePath("dates.mdb"), "DateTest", 1};
+    }
+    const std::string file = scratch + "/read.mdb";
+    const std::string command = "'" + generator + "' '" + FixturePath("jackcess/testV1997.mdb") + "' '" + file +
+                                "' 50000 100 >/dev/null";
+    if (std::system(command.c_str()) != 0) {
+        throw std::runtime_error("the generator could not write " + file);
+    }
+    return {file, "Table1", 1000};
+}
+
+// Runs mdb-export over the table `rounds` times, its output thrown away;
+// returns the seconds taken and counts the rows.
+double TimeExport(const std::string& file, const std::string& table, int rounds, long& rows) {
+    rows = 0;
+    // Rows end in an ASCII record separator, which no value here holds.
+    const std::string command = "mdb-export -H -R \"$(printf '\\036')\" '" + file + "' '" + table + "'";
+    const auto start = Now();
+    for (int round = 0; round < rounds; ++round) {
+        FILE* out = popen(command.c_str(), "r");
+        if (!out) {
+            throw std::runtime_error("cannot run mdb-export");
+        }
+        char buffer[65536];
+        std::size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, out)) > 0) {
+            rows += std::count(buffer, buffer + got, '\036');
+        }
+        if (pclose(out) != 0) {
+            throw std::runtime_error("mdb-export failed on " + file);
+        }
+    }
+    return Now() - start;
+}
+
 // Reads a whole table through one data source: the statement run `rounds`
 // times on one connection, every column of every row fetched as text with
 // SQLGetData, as a client reading a table does. Returns the seconds taken and
@@ -522,31 +569,50 @@ int main(int argc, char** argv) try {
 #endif
 
     {
-        const int n = options.readRounds;
-        std::printf("Table read: %s whole %d times through each driver, alternating...\n", "DateTest", n);
+        // A table of some size where the tests' generator is built (rows
+        // added to a copy of a fixture with libmdb's row packing), else the
+        // fixture's small DateTest, read more often.
+        const ReadTable table = TableToRead(sandbox.Dir());
+        const int n = std::max(1, options.readRounds / table.roundsDivisor);
+        std::printf("Table read: %s of %s whole %d times through each driver, alternating...\n", table.name.c_str(),
+                    fs::path(table.file).filename().c_str(), n);
         std::fflush(stdout);
+        const bool withMdbtools = fs::exists(TARNWICK_MDB_DRIVER);
         // Two data sources on the same file: one through our driver, one
         // straight to mdbtools' (unixODBC takes a library path as Driver=).
-        WriteFile(sandbox.OdbcIniPath(), "[ThroughOurs]\nDriver=Microsoft Access Driver (*.mdb)\nDatabase=" +
-                                             FixturePath("dates.mdb") + "\n\n[Direct]\nDriver=" TARNWICK_MDB_DRIVER
-                                             "\nDatabase=" + FixturePath("dates.mdb") + "\n");
-        const std::string sql = "SELECT * FROM DateTest";
-        double ours = 0, direct = 0;
-        long oursRows = 0, directRows = 0, r = 0;
-        // Alternating blocks, so that a slow moment of the machine weighs on both alike.
-        for (int done = 0; done < n; done += 100) {
-            const int block = std::min(100, n - done);
+        WriteFile(sandbox.OdbcIniPath(), "[ThroughOurs]\nDriver=Microsoft Access Driver (*.mdb)\nDBQ=" + table.file +
+                                             "\n\n[Direct]\nDriver=" TARNWICK_MDB_DRIVER "\nDatabase=" + table.file +
+                                             "\n");
+        const std::string sql = "SELECT * FROM " + table.name;
+        double ours = 0, direct = 0, exported = 0;
+        long oursRows = 0, directRows = 0, exportedRows = 0, r = 0;
+        // Alternating blocks, so that a slow moment of the machine weighs on all alike.
+        const int blockSize = std::max(1, 100 / table.roundsDivisor);
+        for (int done = 0; done < n; done += blockSize) {
+            const int block = std::min(blockSize, n - done);
             ours += TimeTableRead("ThroughOurs", sql, block, r);
             oursRows += r;
-            direct += TimeTableRead("Direct", sql, block, r);
-            directRows += r;
+            if (withMdbtools) {
+                direct += TimeTableRead("Direct", sql, block, r);
+                directRows += r;
+            }
+            exported += TimeExport(table.file, table.name, block, r);
+            exportedRows += r;
         }
-        if (oursRows != directRows) {
+        if (withMdbtools && oursRows != directRows) {
             throw std::runtime_error("the drivers read different numbers of rows");
         }
-        const double a = oursRows / ours, b = directRows / direct;
-        rows.push_back({"table read, rows per second", a / 1000, b / 1000, "k", "mdbtools' driver", "ratio >= 0.95",
-                        a >= 0.95 * b});
+        const double a = oursRows / ours;
+        if (withMdbtools) {
+            const double b = directRows / direct;
+            rows.push_back({"table read, rows per second", a / 1000, b / 1000, "k", "mdbtools' driver", "ratio >= 1.0",
+                            a >= b});
+        } else {
+            std::printf("mdbtools' driver (%s) is not installed: no comparison with it\n", TARNWICK_MDB_DRIVER);
+        }
+        // mdb-export prints the rows (as CSV, to /dev/null): the reader's own speed.
+        rows.push_back({"table read, rows per second", a / 1000, exportedRows / exported / 1000, "k", "mdb-export",
+                        "reported", true});
     }
 
     std::printf("\n");

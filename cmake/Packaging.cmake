@@ -15,8 +15,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "the installer's error records.\n"
     "\n"
     "The package registers that driver in odbcinst.ini: Tarnwick's own ODBC\n"
-    "driver in front of mdbtools' driver, which reads the files, and Tarnwick's\n"
-    "own setup library storing the data sources.")
+    "driver, which runs statements with SQLite over the file as mdbtools' libmdb\n"
+    "reads it, in front of the SQLite ODBC driver, and Tarnwick's own setup\n"
+    "library storing the data sources.")
 
 # Staged with DESTDIR so that install-time paths (the odbcinst.ini entry) see
 # the real prefix, not CPack's staging folder. The package is a /usr package
@@ -36,10 +37,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION database)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# odbcinst for the maintainer scripts, mdbtools' driver for reading the files,
-# pkexec for running the System DSN helper as root; the shared libraries (Qt 6
-# Widgets, libodbcinst2) come from dpkg-shlibdeps.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, odbc-mdbtools, pkexec")
+# odbcinst for the maintainer scripts, the SQLite ODBC driver that the Access
+# driver loads at run time (dpkg-shlibdeps cannot see a dlopen), pkexec for
+# running the System DSN helper as root; the linked shared libraries (Qt 6
+# Widgets, libodbcinst2, libsqlite3-0, libmdb3) come from dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "unixodbc, libsqliteodbc, pkexec")
 # Qt's platform plugin for Wayland sessions; without it the window needs X
 # (Xwayland, where the session has it).
 if(TARNWICK_UI)

@@ -2,8 +2,8 @@
 # Usage: register-driver.sh BUILD_DIR   (as root)
 #
 # Registers "Microsoft Access Driver (*.mdb)" in the system odbcinst.ini with the
-# entry BUILD_DIR generated (our driver in front of mdbtools', our setup
-# library), when it is not registered yet; a registration of this build's setup
+# entry BUILD_DIR generated (our driver in front of the SQLite ODBC driver, our
+# setup library), when it is not registered yet; a registration of this build's setup
 # library that names another driver (an earlier build's) is brought up to date.
 # Other drivers are not touched. A registration that names another setup
 # library is left alone, with a note: it may be a deliberate choice.

@@ -198,7 +198,7 @@ vm_packages=(
     polkitd pkexec sudo passwd login procps kmod
     xvfb xauth x11-utils xdotool imagemagick fonts-dejavu-core
     lxqt-policykit python3-pyatspi at-spi2-core
-    unixodbc odbc-mdbtools
+    unixodbc libsqliteodbc
 )
 # The package's dependencies, from its control file, so that installing it in
 # each run needs nothing from the archive ("a (>= 1) | b" gives a).

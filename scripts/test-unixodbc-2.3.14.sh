@@ -35,7 +35,7 @@ export DEBIAN_FRONTEND=noninteractive
 apt-get update -q
 odbc=(unixodbc unixodbc-dev unixodbc-common libodbc2 libodbcinst2 libodbccr2)
 apt-get install -y -q --no-install-recommends build-essential cmake pkg-config libgtest-dev \
-    odbc-mdbtools "${odbc[@]/%//unstable}"
+    libsqliteodbc mdbtools-dev libsqlite3-dev libicu-dev "${odbc[@]/%//unstable}"
 apt-cache policy libodbcinst2
 version=$(dpkg-query -W -f='${Version}' libodbcinst2)
 case "$version" in

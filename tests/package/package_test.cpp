@@ -206,7 +206,7 @@ TEST_F(UnpackedPackage, InstallsOnlyUnderUsrAndNoConfigurationFile) {
 TEST_F(UnpackedPackage, ControlFieldsNameTheRuntimeDependencies) {
     EXPECT_EQ(Field("Package"), "tarnwick");
     const std::string depends = Field("Depends");
-    for (const std::string needed : {"unixodbc", "odbc-mdbtools", "libodbcinst2", "pkexec"}) {
+    for (const std::string needed : {"unixodbc", "libsqliteodbc", "libsqlite3-0", "libmdb3", "libodbcinst2", "pkexec"}) {
         EXPECT_TRUE(std::regex_search(depends, std::regex("(^|, )" + needed + "( |,|$)")))
             << needed << " missing from " << depends;
     }

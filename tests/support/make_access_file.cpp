@@ -1,0 +1,340 @@
+// Makes a large Access file for the engine's tests and benchmarks: a copy of
+// the Access 97 fixture testV1997.mdb whose Table1 gains `rows` rows and whose
+// Table3 gains `keys` rows, written as Access lays them out (rows packed by
+// libmdb's mdb_pack_row into new data pages, the tables' usage maps
+// rewritten as page maps listing the old and new pages, the row counts in the
+// table definitions updated). libmdb's own insert cannot add pages.
+//
+//   make_access_file FIXTURE OUT ROWS KEYS
+//   make_access_file --memo FIXTURE OUT CHARS
+//
+// Table1.E (Long) is the row's number 0..rows-1, Table1.D (Integer) is that
+// number modulo keys, and Table3.a (Long) runs over 0..keys-1, so joining
+// Table1.D = Table3.a matches every new row of Table1 once.
+//
+// With --memo, a copy of the Access 2000 fixture dates.mdb whose DateTest
+// gains one row, IDCol 7, whose LongTextCol (Memo) holds CHARS characters
+// stored as a chain of long-value pages: character i is MemoCharacter(i).
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <mdbtools.h>
+
+namespace {
+
+[[noreturn]] void Fail(const std::string& message) {
+    std::fprintf(stderr, "make_access_file: %s\n", message.c_str());
+    std::exit(1);
+}
+
+void WriteAt(int fd, const void* data, std::size_t size, off_t offset) {
+    if (pwrite(fd, data, size, offset) != static_cast<ssize_t>(size)) {
+        Fail("cannot write the output file");
+    }
+}
+
+// Fills data pages from the end of the file, as Access does: row offsets
+// after the header, rows from the end of the page downward.
+class PageWriter {
+public:
+    PageWriter(int fd, MdbHandle* mdb, MdbCatalogEntry* entry, std::uint32_t firstPage)
+        : fd_(fd), mdb_(mdb), entry_(entry), nextPage_(firstPage), page_(mdb->fmt->pg_size) {
+        Reset();
+    }
+
+    void Add(const unsigned char* row, int size) {
+        const int rco = mdb_->fmt->row_count_offset;
+        if (rco + 2 + 2 * (rows_ + 1) > freeEnd_ - size) {
+            Flush();
+        }
+        freeEnd_ -= size;
+        std::memcpy(page_.data() + freeEnd_, row, static_cast<std::size_t>(size));
+        mdb_put_int16(page_.data(), static_cast<guint32>(rco + 2 + 2 * rows_), static_cast<guint32>(freeEnd_));
+        ++rows_;
+        mdb_put_int16(page_.data(), static_cast<guint32>(rco), static_cast<guint32>(rows_));
+        mdb_put_int16(page_.data(), 2, static_cast<guint32>(freeEnd_ - (rco + 2 + 2 * rows_)));
+    }
+
+    void Flush() {
+        if (rows_ == 0) {
+            return;
+        }
+        WriteAt(fd_, page_.data(), page_.size(), static_cast<off_t>(nextPage_) * mdb_->fmt->pg_size);
+        written_.push_back(nextPage_++);
+        Reset();
+    }
+
+    const std::vector<std::uint32_t>& Written() const { return written_; }
+    std::uint32_t NextPage() const { return nextPage_; }
+
+private:
+    void Reset() {
+        void* fresh = mdb_new_data_pg(entry_);
+        std::memcpy(page_.data(), fresh, page_.size());
+        g_free(fresh);
+        rows_ = 0;
+        freeEnd_ = static_cast<int>(page_.size());
+    }
+
+    int fd_;
+    MdbHandle* mdb_;
+    MdbCatalogEntry* entry_;
+    std::uint32_t nextPage_;
+    std::vector<unsigned char> page_;
+    int rows_ = 0;
+    int freeEnd_ = 0;
+    std::vector<std::uint32_t> written_;
+};
+
+MdbTableDef* ReadTable(MdbHandle* mdb, const char* name) {
+    for (unsigned i = 0; i < mdb->num_catalog; ++i) {
+        auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
+        if (entry->object_type == MDB_TABLE && std::strcmp(entry->object_name, name) == 0) {
+            MdbTableDef* table = mdb_read_table(entry);
+            if (table && mdb_read_columns(table)) {
+                return table;
+            }
+        }
+    }
+    Fail(std::string("no table ") + name + " in the fixture");
+}
+
+// The field of column i, fixed or variable as the table defines it.
+MdbField Field(MdbTableDef* table, unsigned i, const void* value, int size) {
+    const auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+    MdbField f{};
+    f.value = const_cast<void*>(value);
+    f.siz = col->is_fixed ? col->col_size : size;
+    f.is_fixed = col->is_fixed;
+    f.is_null = value ? 0 : 1;
+    f.colnum = static_cast<int>(i);
+    return f;
+}
+
+// Lists the table's data pages in a page map (usage map type 1) made of new
+// bitmap pages, and points the table's usage map row at them.
+std::uint32_t RewriteUsageMap(int fd, MdbHandle* mdb, MdbTableDef* table, std::vector<std::uint32_t> pages,
+                              std::uint32_t nextPage) {
+    for (gint32 pg = 0; (pg = mdb_map_find_next(mdb, table->usage_map, static_cast<unsigned>(table->map_sz),
+                                                static_cast<guint32>(pg))) > 0;) {
+        pages.push_back(static_cast<std::uint32_t>(pg));
+    }
+    const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
+    const std::uint32_t bitsPerPage = static_cast<std::uint32_t>(pageSize - 4) * 8;
+    std::uint32_t mapPages = 0;
+    for (std::uint32_t p : pages) {
+        mapPages = std::max(mapPages, p / bitsPerPage + 1);
+    }
+    if (1 + 4 * static_cast<std::size_t>(mapPages) > table->map_sz) {
+        Fail("the table's usage map row is too short for its new pages");
+    }
+    std::vector<unsigned char> row(table->map_sz, 0);
+    row[0] = 1;
+    for (std::uint32_t m = 0; m < mapPages; ++m) {
+        std::vector<unsigned char> bitmap(pageSize, 0);
+        bitmap[0] = MDB_PAGE_MAP;
+        bitmap[1] = 1;
+        for (std::uint32_t p : pages) {
+            if (p / bitsPerPage == m) {
+                const std::uint32_t bit = p % bitsPerPage;
+                bitmap[4 + bit / 8] |= static_cast<unsigned char>(1 << (bit % 8));
+            }
+        }
+        WriteAt(fd, bitmap.data(), pageSize, static_cast<off_t>(nextPage) * static_cast<off_t>(pageSize));
+        mdb_put_int32(row.data(), 1 + 4 * m, nextPage++);
+    }
+    // Where the usage map row lies: the definition names its page and row.
+    if (mdb_read_pg(mdb, table->entry->table_pg) != mdb->fmt->pg_size) {
+        Fail("cannot read the table definition");
+    }
+    const auto pageRow = static_cast<int>(mdb_get_int32(mdb->pg_buf, mdb->fmt->tab_usage_map_offset));
+    void* buf = nullptr;
+    int offset = 0;
+    std::size_t len = 0;
+    if (mdb_find_pg_row(mdb, pageRow, &buf, &offset, &len) != 0 || len != table->map_sz) {
+        Fail("cannot find the table's usage map");
+    }
+    WriteAt(fd, row.data(), row.size(), static_cast<off_t>(pageRow >> 8) * static_cast<off_t>(pageSize) + offset);
+    return nextPage;
+}
+
+void SetRowCount(int fd, MdbHandle* mdb, MdbTableDef* table, unsigned long rows) {
+    unsigned char count[4];
+    mdb_put_int32(count, 0, static_cast<guint32>(rows));
+    WriteAt(fd, count, sizeof count,
+            static_cast<off_t>(table->entry->table_pg) * mdb->fmt->pg_size + mdb->fmt->tab_num_rows_offset);
+}
+
+// The memo's text: letters, with a non-ASCII letter every 1000th place.
+char16_t MemoCharacter(long i) {
+    return i % 1000 == 999 ? u'\u00e9' : static_cast<char16_t>(u'a' + i % 26);
+}
+
+std::string CopyFixture(const char* fixture, const std::string& out) {
+    std::filesystem::copy_file(fixture, out, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(out, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::add);
+    return out;
+}
+
+// A long memo in a chain of long-value rows, one per page: each row holds
+// the page and row of the next, then its piece of the UCS-2 text.
+int AddLongMemo(const char* fixture, const std::string& out, long chars) {
+    CopyFixture(fixture, out);
+    MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
+    if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE) || IS_JET3(mdb)) {
+        Fail("cannot read the fixture, or it is no Access 2000 file");
+    }
+    MdbTableDef* table = ReadTable(mdb, "DateTest");
+    if (table->num_cols != 6) {
+        Fail("the fixture's DateTest is not the expected one");
+    }
+    const int fd = open(out.c_str(), O_RDWR);
+    if (fd < 0) {
+        Fail("cannot open the output file");
+    }
+    const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
+    auto nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / pageSize);
+
+    std::string text;
+    for (long i = 0; i < chars; ++i) {
+        const char16_t c = MemoCharacter(i);
+        text.push_back(static_cast<char>(c & 0xff));
+        text.push_back(static_cast<char>(c >> 8));
+    }
+    const int rco = mdb->fmt->row_count_offset;
+    const std::size_t piece = pageSize - static_cast<std::size_t>(rco) - 4 - 4;  // offsets, next pointer
+    const std::uint32_t first = nextPage;
+    for (std::size_t done = 0; done < text.size(); done += piece) {
+        const std::size_t n = std::min(piece, text.size() - done);
+        const bool last = done + n >= text.size();
+        std::vector<unsigned char> page(pageSize, 0);
+        page[0] = MDB_PAGE_DATA;
+        page[1] = 1;
+        std::memcpy(page.data() + 4, "LVAL", 4);
+        const auto start = static_cast<guint32>(pageSize - n - 4);
+        mdb_put_int32(page.data(), start, last ? 0 : (nextPage + 1) << 8);
+        std::memcpy(page.data() + start + 4, text.data() + done, n);
+        mdb_put_int16(page.data(), static_cast<guint32>(rco), 1);
+        mdb_put_int16(page.data(), static_cast<guint32>(rco + 2), start);
+        mdb_put_int16(page.data(), 2, start - static_cast<guint32>(rco + 4));
+        WriteAt(fd, page.data(), pageSize, static_cast<off_t>(nextPage++) * static_cast<off_t>(pageSize));
+    }
+
+    // The row: its memo field is the long value's length and first row.
+    unsigned char memo[MDB_MEMO_OVERHEAD] = {};
+    mdb_put_int32(memo, 0, static_cast<guint32>(text.size()));
+    mdb_put_int32(memo, 4, first << 8);
+    const std::int32_t id = 7;
+    std::string shortText;
+    for (char c : std::string("long memo")) {
+        shortText.push_back(c);
+        shortText.push_back('\0');
+    }
+    std::vector<MdbField> fields(6);
+    fields[0] = Field(table, 0, &id, 4);
+    fields[1] = Field(table, 1, nullptr, 0);
+    fields[2] = Field(table, 2, nullptr, 0);
+    fields[3] = Field(table, 3, nullptr, 0);
+    fields[4] = Field(table, 4, memo, MDB_MEMO_OVERHEAD);
+    fields[5] = Field(table, 5, shortText.data(), static_cast<int>(shortText.size()));
+    unsigned char row[4096];
+    PageWriter pages(fd, mdb, table->entry, nextPage);
+    pages.Add(row, mdb_pack_row(table, row, 6, fields.data()));
+    pages.Flush();
+    RewriteUsageMap(fd, mdb, table, pages.Written(), pages.NextPage());
+    SetRowCount(fd, mdb, table, table->num_rows + 1);
+    close(fd);
+    mdb_free_tabledef(table);
+    mdb_close(mdb);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--memo") == 0) {
+        return AddLongMemo(argv[2], argv[3], std::atol(argv[4]));
+    }
+    if (argc != 5) {
+        Fail("usage: make_access_file FIXTURE OUT ROWS KEYS | make_access_file --memo FIXTURE OUT CHARS");
+    }
+    const std::string out = argv[2];
+    const long rows = std::atol(argv[3]);
+    const long keys = std::atol(argv[4]);
+    if (rows < 0 || keys < 1 || keys > 32767) {
+        Fail("ROWS must be at least 0 and KEYS from 1 to 32767");
+    }
+    CopyFixture(argv[1], out);
+
+    MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
+    if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE)) {
+        Fail("cannot read the fixture");
+    }
+    MdbTableDef* big = ReadTable(mdb, "Table1");
+    MdbTableDef* keyed = ReadTable(mdb, "Table3");
+    if (big->num_cols != 9 || keyed->num_cols != 2) {
+        Fail("the fixture's Table1 and Table3 are not the expected ones");
+    }
+    const int fd = open(out.c_str(), O_RDWR);
+    if (fd < 0) {
+        Fail("cannot open the output file");
+    }
+    auto nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / mdb->fmt->pg_size);
+
+    unsigned char row[4096];
+    std::vector<MdbField> fields(9);
+    PageWriter bigPages(fd, mdb, big->entry, nextPage);
+    for (long i = 0; i < rows; ++i) {
+        const std::string a = "name " + std::to_string(i);
+        const std::string b = "row " + std::to_string(i) + " of the large table";
+        const unsigned char c = static_cast<unsigned char>(i % 256);
+        const auto d = static_cast<std::int16_t>(i % keys);
+        const auto e = static_cast<std::int32_t>(i);
+        const double f = static_cast<double>(i) * 1.5;
+        const double g = 36526.0 + static_cast<double>(i % 3650) + 0.5;  // from 2000-01-01, at noon
+        const std::int64_t h = static_cast<std::int64_t>(i) * 12345;     // i * 1.2345
+        fields[0] = Field(big, 0, a.data(), static_cast<int>(a.size()));
+        fields[1] = Field(big, 1, b.data(), static_cast<int>(b.size()));
+        fields[2] = Field(big, 2, &c, 1);
+        fields[3] = Field(big, 3, &d, 2);
+        fields[4] = Field(big, 4, &e, 4);
+        fields[5] = Field(big, 5, &f, 8);
+        fields[6] = Field(big, 6, &g, 8);
+        fields[7] = Field(big, 7, &h, 8);
+        fields[8] = Field(big, 8, i % 2 ? &c : nullptr, 0);  // Yes/No: the null bit is the value
+        bigPages.Add(row, mdb_pack_row(big, row, 9, fields.data()));
+    }
+    bigPages.Flush();
+    nextPage = bigPages.NextPage();
+
+    PageWriter keyPages(fd, mdb, keyed->entry, nextPage);
+    for (long k = 0; k < keys; ++k) {
+        const auto a = static_cast<std::int32_t>(k);
+        const std::string b = "key " + std::to_string(k);
+        fields[0] = Field(keyed, 0, &a, 4);
+        fields[1] = Field(keyed, 1, b.data(), static_cast<int>(b.size()));
+        keyPages.Add(row, mdb_pack_row(keyed, row, 2, fields.data()));
+    }
+    keyPages.Flush();
+    nextPage = keyPages.NextPage();
+
+    nextPage = RewriteUsageMap(fd, mdb, big, bigPages.Written(), nextPage);
+    nextPage = RewriteUsageMap(fd, mdb, keyed, keyPages.Written(), nextPage);
+    SetRowCount(fd, mdb, big, big->num_rows + static_cast<unsigned long>(rows));
+    SetRowCount(fd, mdb, keyed, keyed->num_rows + static_cast<unsigned long>(keys));
+    close(fd);
+    mdb_free_tabledef(big);
+    mdb_free_tabledef(keyed);
+    mdb_close(mdb);
+    return 0;
+}
