@@ -140,8 +140,8 @@ struct StartUp {
 
 // Start-up of one program to its first idle moment with a window shown, the
 // median of `runs` runs, and its median peak memory.
-[[maybe_unused]] StartUp MeasureStartUp(const std::string& program, const std::string& probe, const fs::path& scratch, int runs,
-                       const std::map<std::string, std::string>& environment) {
+[[maybe_unused]] StartUp MeasureStartUp(const std::string& program, const std::string& probe, const fs::path& scratch,
+                                        int runs, const std::map<std::string, std::string>& environment) {
     std::vector<double> times;
     std::vector<double> memory;
     const fs::path report = scratch / "idle";
@@ -198,8 +198,7 @@ double TimeCreateDSN(const std::string& name) {
 }
 
 double TimeOdbcinst(const OdbcSandbox& sandbox, const fs::path& templateFile) {
-    return Run({"odbcinst", "-i", "-s", "-l", "-f", templateFile.string()}, {{"ODBCSYSINI", sandbox.Dir()}})
-        .seconds;
+    return Run({"odbcinst", "-i", "-s", "-l", "-f", templateFile.string()}, {{"ODBCSYSINI", sandbox.Dir()}}).seconds;
 }
 
 int CountSections(const std::string& text) {
@@ -302,8 +301,8 @@ ReadTable TableToRead(const std::string& scratch) {
         return {FixturePath("dates.mdb"), "DateTest", 1};
     }
     const std::string file = scratch + "/read.mdb";
-    const std::string command = "'" + generator + "' '" + FixturePath("jackcess/testV1997.mdb") + "' '" + file +
-                                "' 50000 100 >/dev/null";
+    const std::string command =
+        "'" + generator + "' '" + FixturePath("jackcess/testV1997.mdb") + "' '" + file + "' 50000 100 >/dev/null";
     if (std::system(command.c_str()) != 0) {
         throw std::runtime_error("the generator could not write " + file);
     }
@@ -345,8 +344,8 @@ double TimeTableRead(const std::string& dsn, const std::string& sql, int rounds,
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    if (!SQL_SUCCEEDED(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(dsn.c_str())), SQL_NTS, nullptr,
-                                  0, nullptr, 0))) {
+    if (!SQL_SUCCEEDED(SQLConnect(dbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(dsn.c_str())), SQL_NTS, nullptr, 0,
+                                  nullptr, 0))) {
         throw std::runtime_error("cannot connect to " + dsn);
     }
     SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt);
@@ -437,9 +436,10 @@ Options ParseOptions(int argc, char** argv) {
         } else if (arg == "--read-rounds") {
             number(options.readRounds);
         } else {
-            throw std::runtime_error("unknown option " + arg +
-                                     " (options: --start-up-runs N, --create-count N, --growth-runs N, --route-calls N, "
-                                     "--read-rounds N)");
+            throw std::runtime_error(
+                "unknown option " + arg +
+                " (options: --start-up-runs N, --create-count N, --growth-runs N, --route-calls N, "
+                "--read-rounds N)");
         }
     }
     return options;
@@ -605,8 +605,8 @@ int main(int argc, char** argv) try {
         const double a = oursRows / ours;
         if (withMdbtools) {
             const double b = directRows / direct;
-            rows.push_back({"table read, rows per second", a / 1000, b / 1000, "k", "mdbtools' driver", "ratio >= 1.0",
-                            a >= b});
+            rows.push_back(
+                {"table read, rows per second", a / 1000, b / 1000, "k", "mdbtools' driver", "ratio >= 1.0", a >= b});
         } else {
             std::printf("mdbtools' driver (%s) is not installed: no comparison with it\n", TARNWICK_MDB_DRIVER);
         }

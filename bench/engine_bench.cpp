@@ -151,7 +151,7 @@ void Print(const std::vector<Row>& rows) {
 long peakKiB = 0;
 void SampleResident() { peakKiB = std::max(peakKiB, ResidentKiB()); }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) try {
     int rounds = 5;
@@ -172,8 +172,8 @@ int main(int argc, char** argv) try {
     std::vector<Row> rows;
 
     {
-        std::printf("Engine: whole-table read of Table1 (%ld rows), %d rounds each way, alternating...\n",
-                    kRows + 2, rounds);
+        std::printf("Engine: whole-table read of Table1 (%ld rows), %d rounds each way, alternating...\n", kRows + 2,
+                    rounds);
         std::fflush(stdout);
         std::vector<double> ours, exporter;
         long read = 0;
@@ -185,8 +185,8 @@ int main(int argc, char** argv) try {
             exporter.push_back(static_cast<double>(read) / TimeProgram({"mdb-export", big, "Table1"}));
         }
         const double a = Median(ours), b = Median(exporter);
-        rows.push_back({"table read, rows per second", a / 1000, b / 1000, "k", "mdb-export", "ratio >= 1.0 (info)",
-                        a >= b});
+        rows.push_back(
+            {"table read, rows per second", a / 1000, b / 1000, "k", "mdb-export", "ratio >= 1.0 (info)", a >= b});
     }
 
     {
@@ -226,8 +226,8 @@ int main(int argc, char** argv) try {
             }
         }
         const double a = Median(join) * 1000, b = Median(scans) * 1000;
-        rows.push_back({"join on a key (fresh connection)", a, b, "ms", "both tables read once", "ratio <= 3",
-                        a <= 3 * b});
+        rows.push_back(
+            {"join on a key (fresh connection)", a, b, "ms", "both tables read once", "ratio <= 3", a <= 3 * b});
     }
 
     {
@@ -240,8 +240,8 @@ int main(int argc, char** argv) try {
         const double growth = static_cast<double>(peakKiB - before) / 1024;
         std::printf("Engine: resident %.1f MB before the read, at most %.1f MB during it\n",
                     static_cast<double>(before) / 1024, static_cast<double>(peakKiB) / 1024);
-        rows.push_back({"RSS growth streaming Table1", growth, 50, "MB", "the 50 MB allowance", "<= 50 MB",
-                        growth <= 50});
+        rows.push_back(
+            {"RSS growth streaming Table1", growth, 50, "MB", "the 50 MB allowance", "<= 50 MB", growth <= 50});
     }
 
     fs::remove_all(dir);

@@ -14,8 +14,7 @@
 
 namespace {
 
-template <typename Control>
-Control* Place(QWidget* window, int x, int y, int width, int height) {
+template <typename Control> Control* Place(QWidget* window, int x, int y, int width, int height) {
     auto* control = new Control(window);
     control->setGeometry(x, y, width, height);
     return control;

@@ -53,10 +53,10 @@ ParsedAttributes ParseAttributeList(const char* list) {
         const std::string text(entry);
         const std::size_t equals = text.find('=');
         if (equals == std::string::npos) {
-            parsed.errors.push_back({ODBC_ERROR_INVALID_KEYWORD_VALUE,
-                                     "The attribute list entry \"" + Excerpt(text) +
-                                         "\" is not of the form keyword=value. A ';' inside a value "
-                                         "splits the list there; remove it from the value."});
+            parsed.errors.push_back(
+                {ODBC_ERROR_INVALID_KEYWORD_VALUE, "The attribute list entry \"" + Excerpt(text) +
+                                                       "\" is not of the form keyword=value. A ';' inside a value "
+                                                       "splits the list there; remove it from the value."});
             continue;
         }
         parsed.attributes.push_back({text.substr(0, equals), text.substr(equals + 1)});

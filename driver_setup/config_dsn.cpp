@@ -69,7 +69,8 @@ SetupOutcome Configure(WORD request, LPCSTR driver, LPCSTR attributes) {
         return tarnwick::setup::ConfigureDataSource(request, driver, attributes,
                                                     ContextFor(static_cast<UWORD>(*mode.mode)));
     } catch (const std::bad_alloc&) {
-        return {false, {{ODBC_ERROR_OUT_OF_MEM, "Out of memory while configuring the data source; nothing was changed."}}};
+        return {false,
+                {{ODBC_ERROR_OUT_OF_MEM, "Out of memory while configuring the data source; nothing was changed."}}};
     } catch (const std::exception& error) {
         return {false, {{ODBC_ERROR_GENERAL_ERR, std::string("Unexpected failure: ") + error.what()}}};
     }

@@ -54,10 +54,10 @@ public:
             if (!owner || !EqualsIgnoringCase(*owner, driver_)) {
                 const std::string ownedBy =
                     owner ? "the driver " + QuotedExcerpt(*owner) : std::string("no driver (it has no Driver entry)");
-                return Refuse(ODBC_ERROR_REQUEST_FAILED,
-                              "The data source " + QuotedExcerpt(name_) + " in " + context_.iniPath + " belongs to " +
-                                  ownedBy + ", not to " + QuotedExcerpt(driver_) +
-                                  "; it was left unchanged. Choose another name.");
+                return Refuse(ODBC_ERROR_REQUEST_FAILED, "The data source " + QuotedExcerpt(name_) + " in " +
+                                                             context_.iniPath + " belongs to " + ownedBy + ", not to " +
+                                                             QuotedExcerpt(driver_) +
+                                                             "; it was left unchanged. Choose another name.");
             }
         }
 

@@ -11,7 +11,7 @@
 namespace tarnwick::setup {
 
 struct SetupContext {
-    std::string iniPath;    // the odbc.ini of the requested kind (system or user)
+    std::string iniPath;       // the odbc.ini of the requested kind (system or user)
     mode_t newFileMode = 0644; // for that file when it does not exist yet
     // Stands in for an empty or relative DefaultDir; none when it could not be
     // determined (then only absolute paths can be stored).

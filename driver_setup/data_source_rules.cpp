@@ -45,7 +45,7 @@ std::optional<std::size_t> Utf8SequenceAt(std::string_view text, std::size_t at)
         length = 2;
     } else if (lead >= 0xe0 && lead <= 0xef) {
         length = 3;
-        secondLow = lead == 0xe0 ? 0xa0 : 0x80; // shorter forms would do
+        secondLow = lead == 0xe0 ? 0xa0 : 0x80;  // shorter forms would do
         secondHigh = lead == 0xed ? 0x9f : 0xbf; // U+D800 on are surrogates
     } else if (lead >= 0xf0 && lead <= 0xf4) {
         length = 4;
@@ -135,7 +135,8 @@ std::vector<SetupError> CheckDataSourceName(const std::string& name) {
     }
     std::string forbidden;
     for (char c : name) {
-        if (std::string(kForbiddenNameCharacters).find(c) != std::string::npos && forbidden.find(c) == std::string::npos) {
+        if (std::string(kForbiddenNameCharacters).find(c) != std::string::npos &&
+            forbidden.find(c) == std::string::npos) {
             forbidden += c;
         }
     }
@@ -201,7 +202,8 @@ std::vector<SetupError> CheckEntry(const std::string& keyword, const std::string
                             "not see it.");
         }
     }
-    const std::string ofKeyword = "The value of " + (keyword.empty() ? std::string("an attribute") : QuotedExcerpt(keyword));
+    const std::string ofKeyword =
+        "The value of " + (keyword.empty() ? std::string("an attribute") : QuotedExcerpt(keyword));
     if (HasControl(value)) {
         refuse(ofKeyword + " contains a line break, tab or other control character, which odbc.ini cannot hold.");
     }
@@ -210,8 +212,9 @@ std::vector<SetupError> CheckEntry(const std::string& keyword, const std::string
     }
     const std::size_t length = keyword.size() + 1 + value.size();
     if (length > kMaxIniLineLength) {
-        refuse("The entry " + QuotedExcerpt(keyword) + " is " + std::to_string(length) + " bytes long as keyword=value; " +
-               "unixODBC reads back at most " + std::to_string(kMaxIniLineLength) + " bytes a line.");
+        refuse("The entry " + QuotedExcerpt(keyword) + " is " + std::to_string(length) +
+               " bytes long as keyword=value; " + "unixODBC reads back at most " + std::to_string(kMaxIniLineLength) +
+               " bytes a line.");
     }
     return errors;
 }

@@ -205,7 +205,8 @@ void IniDocument::SetSection(const std::string& name, const std::vector<Entry>& 
     section.insert(section.end(), replacement.begin() + 1, replacement.end());
     section.insert(section.end(), kept.begin() + static_cast<std::ptrdiff_t>(insertAt), kept.end());
 
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header), lines_.begin() + static_cast<std::ptrdiff_t>(end));
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(header),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(end));
     lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(header), section.begin(), section.end());
     UnindentSectionFrom(header + section.size());
 }
@@ -231,7 +232,8 @@ bool IniDocument::RemoveSection(const std::string& name) {
     if (first > 0 && Bytes(lines_[first - 1]) == "\n" && blankFollows) {
         --first;
     }
-    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first), lines_.begin() + static_cast<std::ptrdiff_t>(last + 1));
+    lines_.erase(lines_.begin() + static_cast<std::ptrdiff_t>(first),
+                 lines_.begin() + static_cast<std::ptrdiff_t>(last + 1));
     UnindentSectionFrom(first);
     return true;
 }

@@ -127,8 +127,8 @@ private:
 
     std::string_view Bytes(const Line& line) const;
     std::string_view Content(const Line& line) const; // without the '\n'
-    std::string_view Seen(const Line& line) const; // what unixODBC sees: up to a NUL, leading blanks skipped
-    std::string_view NameOf(const Line& line) const; // of a section or entry
+    std::string_view Seen(const Line& line) const;    // what unixODBC sees: up to a NUL, leading blanks skipped
+    std::string_view NameOf(const Line& line) const;  // of a section or entry
     std::string_view ValueOf(const Line& entry) const;
 
     // Splits `text` into the pieces unixODBC reads (when `lines` is given) and

@@ -77,7 +77,7 @@ bool SameVersion(const struct stat& a, const struct stat& b) {
 // the future (a skewed clock on a network file system) cannot be judged and
 // counts as old.
 bool ChangedRecently(const struct stat& status) {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const auto age = SinceEpoch(now) - SinceEpoch(status.st_mtim);
     return age < kRecentChange && age > -std::chrono::nanoseconds(std::chrono::seconds(1));
@@ -216,8 +216,8 @@ public:
                 continue;
             }
         }
-        Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, "Could not update " + real_ +
-                                                    ": other programs kept rewriting it meanwhile. It was left unchanged.");
+        Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED,
+             "Could not update " + real_ + ": other programs kept rewriting it meanwhile. It was left unchanged.");
         return errors_;
     }
 
@@ -227,8 +227,8 @@ private:
     void Fail(int code, std::string message) { errors_.push_back({code, std::move(message)}); }
 
     void FailSystem(const std::string& what, int error) {
-        Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED, "Cannot " + what + ": " + std::strerror(error) + "." + Hint(error) +
-                                                    " " + real_ + " was left unchanged.");
+        Fail(ODBC_ERROR_WRITING_SYSINFO_FAILED,
+             "Cannot " + what + ": " + std::strerror(error) + "." + Hint(error) + " " + real_ + " was left unchanged.");
     }
 
     bool ResolveLinks() {
@@ -266,7 +266,9 @@ private:
 
     // "/etc/odbc.ini" is locked through "/etc/.odbc.ini.lock", "~/.odbc.ini"
     // through "~/.odbc.ini.lock".
-    std::string LockName() const { return "." + (!base_.empty() && base_.front() == '.' ? base_.substr(1) : base_) + ".lock"; }
+    std::string LockName() const {
+        return "." + (!base_.empty() && base_.front() == '.' ? base_.substr(1) : base_) + ".lock";
+    }
 
     // Every writer of ours holds an exclusive flock on a lock file beside the
     // file while it reads, edits and replaces it. The file itself cannot carry
@@ -277,15 +279,15 @@ private:
     bool Lock(int folder, Descriptor& lock) {
         const std::string name = LockName();
         const std::string path = (folder_ == "/" ? "" : folder_) + "/" + name;
-        lock.Reset(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                          0600));
+        lock.Reset(
+            openat(folder, name.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600));
         if (lock.Get() < 0) {
             const int error = errno;
             FailSystem("open the lock file " + path +
-                           (error == ELOOP                       ? " (it is a symbolic link)"
-                            : error == EACCES || error == EPERM ? " (writers need write access to the folder " +
-                                                                      folder_ + ")"
-                                                                : ""),
+                           (error == ELOOP ? " (it is a symbolic link)"
+                            : error == EACCES || error == EPERM
+                                ? " (writers need write access to the folder " + folder_ + ")"
+                                : ""),
                        error);
             return false;
         }
@@ -552,10 +554,9 @@ private:
         // went wrong in an edit, unixODBC must never be handed a file that it
         // refuses as a whole.
         if (const auto problem = IniDocument::ProblemIn(*result.text)) {
-            Fail(ODBC_ERROR_GENERAL_ERR, "The change was not saved: unixODBC could not read " + real_ +
-                                             " as it would have become (" + *problem +
-                                             "). This is a fault in the driver's setup library; " + real_ +
-                                             " was left unchanged.");
+            Fail(ODBC_ERROR_GENERAL_ERR,
+                 "The change was not saved: unixODBC could not read " + real_ + " as it would have become (" +
+                     *problem + "). This is a fault in the driver's setup library; " + real_ + " was left unchanged.");
             return Outcome::Done;
         }
         return Replace(*result.text, exists ? file.Get() : -1, exists ? &status : nullptr, leased);
@@ -656,8 +657,9 @@ private:
         if (file.Get() < 0) {
             const int error = errno;
             FailSystem("create a temporary file in " + folder_ +
-                           (error == ENOENT ? " (the folder does not exist)"
-                                            : " (the file is replaced as a whole, which needs write access to its folder)"),
+                           (error == ENOENT
+                                ? " (the folder does not exist)"
+                                : " (the file is replaced as a whole, which needs write access to its folder)"),
                        error);
             return Outcome::Done;
         }

@@ -106,8 +106,8 @@ public:
             const std::string message =
                 std::string(SearchVariable) + " is set to \"" + *search.Conflict() +
                 "\", which makes the installer write another kind of data source than a System DSN, and it "
-                "cannot be changed while the program's threads run. Start the program without " + SearchVariable +
-                " or with " + SearchVariable + "=" + SystemSearch + "; nothing was changed.";
+                "cannot be changed while the program's threads run. Start the program without " +
+                SearchVariable + " or with " + SearchVariable + "=" + SystemSearch + "; nothing was changed.";
             SQLPostInstallerError(ODBC_ERROR_REQUEST_FAILED, message.c_str());
             return false;
         }

@@ -70,7 +70,7 @@ std::vector<std::string> Column(sqlite3* db, const std::string& sql) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) {
@@ -81,8 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     for (std::size_t i = 1; i + 4 <= size; i += 4) {
-        const std::size_t offset = (static_cast<std::size_t>(data[i]) << 16 | static_cast<std::size_t>(data[i + 1]) << 8 |
-                                    data[i + 2]) % file.size();
+        const std::size_t offset =
+            (static_cast<std::size_t>(data[i]) << 16 | static_cast<std::size_t>(data[i + 1]) << 8 | data[i + 2]) %
+            file.size();
         file[offset] = static_cast<char>(file[offset] ^ data[i + 3]);
     }
     // The engine opens files by path: an anonymous file in memory has one.

@@ -53,8 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         for (const auto& entry : section.entries) {
-            const auto first = std::find_if(section.entries.begin(), section.entries.end(),
-                                            [&](const auto& other) { return EqualsIgnoringCase(other.name, entry.name); });
+            const auto first = std::find_if(section.entries.begin(), section.entries.end(), [&](const auto& other) {
+                return EqualsIgnoringCase(other.name, entry.name);
+            });
             Require(document.Value(section.name, entry.name) == first->value);
         }
     }

@@ -73,7 +73,8 @@ std::optional<std::string> CurrentDirectory() {
 // to quote in a record.
 std::string FirstLine(const std::string& text) {
     std::string line = text.substr(0, std::min(text.find('\n'), std::size_t{200}));
-    std::replace_if(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
+    std::replace_if(
+        line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }, ' ');
     return line;
 }
 
@@ -97,8 +98,7 @@ bool ChildExitStatusIsDiscarded() {
 // not reaped yet is left for QProcess to reap and report.
 bool ReapedBySystem(pid_t pid) {
     siginfo_t info{};
-    return pid > 0 && waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 &&
-           errno == ECHILD;
+    return pid > 0 && waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno == ECHILD;
 }
 
 // Moves what the child wrote so far out of QProcess's buffers, keeping at
@@ -175,8 +175,8 @@ SystemDsnAnswer Interpret(const ChildOutcome& outcome) {
                            Quoted(outcome.errors) + Unknown);
     }
     if (outcome.crashed) {
-        return Refusal(ODBC_ERROR_GENERAL_ERR, "The System DSN helper was killed by signal " +
-                                                   std::to_string(outcome.code) + "." + Unknown);
+        return Refusal(ODBC_ERROR_GENERAL_ERR,
+                       "The System DSN helper was killed by signal " + std::to_string(outcome.code) + "." + Unknown);
     }
     const int code = outcome.code;
     if (code == HelperCreated || code == HelperRefused || code == HelperNotAllowed) {
@@ -184,8 +184,8 @@ SystemDsnAnswer Interpret(const ChildOutcome& outcome) {
         if (answer && answer->created == (code == HelperCreated)) {
             return std::move(*answer);
         }
-        return Refusal(ODBC_ERROR_GENERAL_ERR, "The System DSN helper answered garbage (exit status " +
-                                                   std::to_string(code) + ")." + Unknown);
+        return Refusal(ODBC_ERROR_GENERAL_ERR,
+                       "The System DSN helper answered garbage (exit status " + std::to_string(code) + ")." + Unknown);
     }
     if (code == PkexecDismissed) {
         return Refusal(ODBC_ERROR_USER_CANCELED,
@@ -340,8 +340,7 @@ SystemDsnAnswer ElevatingInstaller::AskHelper(const char* driver, const char* at
             KeepIdle(std::move(process));
             return Interpret(outcome);
         }
-        const auto left =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left <= std::chrono::milliseconds::zero()) {
             break;
         }

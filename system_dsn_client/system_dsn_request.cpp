@@ -104,8 +104,7 @@ private:
     std::string problem_;
 };
 
-template <typename Message>
-std::optional<Message> Refuse(const StreamReader& reader, std::string* problem) {
+template <typename Message> std::optional<Message> Refuse(const StreamReader& reader, std::string* problem) {
     if (problem != nullptr) {
         *problem = reader.Problem();
     }

@@ -32,7 +32,7 @@ inline constexpr std::size_t MaxSystemDsnMessage = 64 * 1024;
 inline constexpr std::size_t MaxRequestDirectory = 4096;
 
 struct SystemDsnRequest {
-    std::string directory;  // the caller's current directory, absolute
+    std::string directory; // the caller's current directory, absolute
     std::string driver;
     std::string attributes; // every byte up to and including the empty entry's NUL
 };

@@ -220,8 +220,8 @@ std::optional<Resolved> ResolveAsCaller(const Caller& caller, const std::string&
     Resolved resolved{};
     std::memcpy(&resolved.header, answer->data(), sizeof resolved.header);
     resolved.path = answer->substr(sizeof(AnswerHeader));
-    if (resolved.header.error == 0 && (resolved.path.empty() || resolved.path.front() != '/' ||
-                                       resolved.path.find('\0') != std::string::npos)) {
+    if (resolved.header.error == 0 &&
+        (resolved.path.empty() || resolved.path.front() != '/' || resolved.path.find('\0') != std::string::npos)) {
         return std::nullopt;
     }
     return resolved;
@@ -253,8 +253,8 @@ bool EnterExactly(const Resolved& resolved) {
     struct stat status {};
     char now[PATH_MAX];
     return fstat(at.Get(), &status) == 0 && status.st_dev == resolved.header.device &&
-           status.st_ino == resolved.header.inode && fchdir(at.Get()) == 0 &&
-           getcwd(now, sizeof now) != nullptr && path == now;
+           status.st_ino == resolved.header.inode && fchdir(at.Get()) == 0 && getcwd(now, sizeof now) != nullptr &&
+           path == now;
 }
 
 } // namespace

@@ -51,8 +51,8 @@ constexpr unsigned MaxRunSeconds = TARNWICK_HELPER_RUN_SECONDS;
 // none of the driver manager's own keys (DMEnvAttr, DMConnAttr, DMStmtAttr,
 // which unixODBC applies in every process that connects, environment
 // variables included), no key that nobody asked for.
-constexpr std::array<std::string_view, 8> AllowedKeys = {"DSN", "FIL", "JetIniPath", "DBQ",
-                                                         "DefaultDir", "Description", "UID", "PWD"};
+constexpr std::array<std::string_view, 8> AllowedKeys = {"DSN",        "FIL",         "JetIniPath", "DBQ",
+                                                         "DefaultDir", "Description", "UID",        "PWD"};
 
 void WriteAll(int fd, const std::string& bytes) {
     std::size_t done = 0;

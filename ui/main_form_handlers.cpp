@@ -97,8 +97,8 @@ void TForm1::BitBtn2Click() {
 
     // The core writes its progress lines and disables Cancel through the one
     // main window, as do the result lines below.
-    const std::int8_t result = CreateDSN(dsn::AccessDriverName, database.c_str(), dataSource.c_str(),
-                                         directory.c_str(), *Form1, *installer_);
+    const std::int8_t result =
+        CreateDSN(dsn::AccessDriverName, database.c_str(), dataSource.c_str(), directory.c_str(), *Form1, *installer_);
 
     const char* tableMessage = dsn::LookupErrorMessage(result);
     if (tableMessage == nullptr) {
@@ -161,8 +161,8 @@ void TForm1::DBNameEditExit() {
     if (found || dbNameEditTag_ == 1) {
         return;
     }
-    const int answer = toolkit_->MessageBox("Specified file does not exist.", "NO FILE",
-                                            ui::MB_OKCANCEL | ui::MB_ICONWARNING);
+    const int answer =
+        toolkit_->MessageBox("Specified file does not exist.", "NO FILE", ui::MB_OKCANCEL | ui::MB_ICONWARNING);
     if (answer == ui::IDOK) {
         dbNameEditTag_ = 1;
         StatusBar1->showMessage(QStringLiteral("Database must be created."));

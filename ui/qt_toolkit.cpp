@@ -18,7 +18,9 @@ namespace ui {
 
 namespace {
 
-QString FromBytes(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString FromBytes(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 std::string ToBytes(const QString& text) { return text.toUtf8().toStdString(); }
 
@@ -121,7 +123,8 @@ int QtWidgetsToolkit::MessageBox(const std::string& text, const std::string& cap
     QObject::connect(&box, &QMessageBox::finished, &loop, &QEventLoop::quit);
     box.show();
     loop.exec();
-    const auto clicked = box.clickedButton() != nullptr ? box.standardButton(box.clickedButton()) : QMessageBox::NoButton;
+    const auto clicked =
+        box.clickedButton() != nullptr ? box.standardButton(box.clickedButton()) : QMessageBox::NoButton;
     return MessageBoxAnswer(clicked, look.buttons);
 }
 

@@ -69,8 +69,7 @@ std::optional<std::string> MissingDisplay(const std::map<std::string, std::strin
     std::string::size_type start = 0;
     while (start <= platform.size()) {
         const auto end = platform.find(';', start);
-        const std::string name =
-            platform.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string name = platform.substr(start, end == std::string::npos ? std::string::npos : end - start);
         const std::string plugin = name.substr(0, name.find(':'));
         if (plugin == "xcb" ? hasX : plugin.rfind("wayland", 0) == 0 ? hasWayland : !plugin.empty()) {
             return std::nullopt;

@@ -115,7 +115,8 @@ int AddMany(int argc, char** argv) {
 int Get(int argc, char** argv) {
     for (int i = 2; i + 1 < argc; i += 2) {
         char value[4096] = {};
-        const int length = SQLGetPrivateProfileString(argv[i], argv[i + 1], "<missing>", value, sizeof value, "odbc.ini");
+        const int length =
+            SQLGetPrivateProfileString(argv[i], argv[i + 1], "<missing>", value, sizeof value, "odbc.ini");
         std::printf("%s.%s=%s (%d)\n", argv[i], argv[i + 1], value, length);
     }
     return 0;

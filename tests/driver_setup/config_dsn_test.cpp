@@ -26,19 +26,18 @@ using setup::IniDocument;
 
 // A system odbc.ini as administrators keep them: comments, blank lines and data
 // sources of other drivers, one of them ours already.
-const std::string kExistingFile =
-    "# System data sources, maintained by hand\n"
-    "; see odbc.ini(5)\n"
-    "\n"
-    "[Other]\n"
-    "Driver=PostgreSQL\n"
-    "# production server\n"
-    "Servername=db.example.com\n"
-    "\n"
-    "[Orders]\n"
-    "Driver=Microsoft Access Driver (*.mdb)\n"
-    "DBQ=/srv/orders.mdb\n"
-    "Database=/srv/orders.mdb\n";
+const std::string kExistingFile = "# System data sources, maintained by hand\n"
+                                  "; see odbc.ini(5)\n"
+                                  "\n"
+                                  "[Other]\n"
+                                  "Driver=PostgreSQL\n"
+                                  "# production server\n"
+                                  "Servername=db.example.com\n"
+                                  "\n"
+                                  "[Orders]\n"
+                                  "Driver=Microsoft Access Driver (*.mdb)\n"
+                                  "DBQ=/srv/orders.mdb\n"
+                                  "Database=/srv/orders.mdb\n";
 
 std::string FixturesFolder() { return std::filesystem::path(FixturePath("dates.mdb")).parent_path().string(); }
 
@@ -67,7 +66,8 @@ TEST_F(ConfigDsnTest, AddsTheDialogsDataSourceAndIsqlQueriesTheDatabaseThroughIt
     sandbox_.WriteOdbcIni(kExistingFile);
     const std::string folder = FixturesFolder() + "/";
 
-    const ClientResult result = ConfigDataSource(sandbox_, ODBC_ADD_SYS_DSN, DialogAttributes("Dates", "dates.mdb", folder));
+    const ClientResult result =
+        ConfigDataSource(sandbox_, ODBC_ADD_SYS_DSN, DialogAttributes("Dates", "dates.mdb", folder));
 
     ASSERT_TRUE(result.succeeded) << result.output;
     EXPECT_EQ(sandbox_.ReadOdbcIni(),
@@ -210,22 +210,40 @@ INSTANTIATE_TEST_SUITE_P(
                     ODBC_ERROR_INVALID_DSN, "characters []"},
         HostileCase{"EmptyName", ODBC_ADD_SYS_DSN, DialogAttributes("", "x.mdb", kFolder), ODBC_ERROR_INVALID_DSN,
                     "empty"},
-        HostileCase{"NoName", ODBC_ADD_SYS_DSN, {"FIL=MS Access", "DBQ=/x.mdb"}, ODBC_ERROR_INVALID_DSN,
+        HostileCase{"NoName",
+                    ODBC_ADD_SYS_DSN,
+                    {"FIL=MS Access", "DBQ=/x.mdb"},
+                    ODBC_ERROR_INVALID_DSN,
                     "DSN=<name> is missing"},
-        HostileCase{"RepeatedKeyword", ODBC_ADD_SYS_DSN, {"DSN=Sales", "DBQ=/a.mdb", "dbq=/b.mdb"},
-                    ODBC_ERROR_INVALID_KEYWORD_VALUE, "more than once"},
-        HostileCase{"SectionAsKeyword", ODBC_ADD_SYS_DSN, {"DSN=Sales", "[Evil]=x"}, ODBC_ERROR_INVALID_KEYWORD_VALUE,
+        HostileCase{"RepeatedKeyword",
+                    ODBC_ADD_SYS_DSN,
+                    {"DSN=Sales", "DBQ=/a.mdb", "dbq=/b.mdb"},
+                    ODBC_ERROR_INVALID_KEYWORD_VALUE,
+                    "more than once"},
+        HostileCase{"SectionAsKeyword",
+                    ODBC_ADD_SYS_DSN,
+                    {"DSN=Sales", "[Evil]=x"},
+                    ODBC_ERROR_INVALID_KEYWORD_VALUE,
                     "bracket"},
         HostileCase{"AnotherDriversDataSource", ODBC_ADD_SYS_DSN, DialogAttributes("other", "x.mdb", kFolder),
                     ODBC_ERROR_REQUEST_FAILED, "belongs to the driver \"PostgreSQL\""},
-        HostileCase{"RemovingAnotherDriversDataSource", ODBC_REMOVE_SYS_DSN, {"DSN=Other"}, ODBC_ERROR_REQUEST_FAILED,
+        HostileCase{"RemovingAnotherDriversDataSource",
+                    ODBC_REMOVE_SYS_DSN,
+                    {"DSN=Other"},
+                    ODBC_ERROR_REQUEST_FAILED,
                     "belongs to the driver \"PostgreSQL\""},
-        HostileCase{"RemovingAMissingDataSource", ODBC_REMOVE_SYS_DSN, {"DSN=Nowhere"}, ODBC_ERROR_REQUEST_FAILED,
+        HostileCase{"RemovingAMissingDataSource",
+                    ODBC_REMOVE_SYS_DSN,
+                    {"DSN=Nowhere"},
+                    ODBC_ERROR_REQUEST_FAILED,
                     "no data source \"Nowhere\""},
-        HostileCase{"ChangingAMissingDataSource", ODBC_CONFIG_SYS_DSN, {"DSN=Nowhere", "DBQ=/x.mdb"},
-                    ODBC_ERROR_REQUEST_FAILED, "no data source \"Nowhere\""},
-        HostileCase{"UnhandledRequest", ODBC_REMOVE_DEFAULT_DSN, {"DSN=Orders"}, ODBC_ERROR_INVALID_REQUEST_TYPE,
-                    "Request 7"}),
+        HostileCase{"ChangingAMissingDataSource",
+                    ODBC_CONFIG_SYS_DSN,
+                    {"DSN=Nowhere", "DBQ=/x.mdb"},
+                    ODBC_ERROR_REQUEST_FAILED,
+                    "no data source \"Nowhere\""},
+        HostileCase{
+            "UnhandledRequest", ODBC_REMOVE_DEFAULT_DSN, {"DSN=Orders"}, ODBC_ERROR_INVALID_REQUEST_TYPE, "Request 7"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(ConfigDsnTest, AFileUnixOdbcCannotReadIsNotTouched) {
@@ -272,8 +290,8 @@ TEST_F(ConfigDsnTest, ConcurrentWritersLoseNothing) {
     sandbox_.WriteOdbcIni(kExistingFile);
     std::vector<std::vector<std::string>> commands;
     for (int writer = 0; writer < kWriters; ++writer) {
-        commands.push_back({CONFIG_DSN_CLIENT, "--add-many", "W" + std::to_string(writer) + "_",
-                            std::to_string(kEach), kAccessDriver, "FIL=MS Access", "DBQ=/srv/w.mdb"});
+        commands.push_back({CONFIG_DSN_CLIENT, "--add-many", "W" + std::to_string(writer) + "_", std::to_string(kEach),
+                            kAccessDriver, "FIL=MS Access", "DBQ=/srv/w.mdb"});
     }
 
     for (const auto& result : RunConcurrently(commands, sandbox_.Environment())) {
@@ -326,10 +344,10 @@ TEST_F(ConfigDsnTest, AddingBesideUnixOdbcsOwnWriterKeepsEveryDataSource) {
         done)";
     const std::string templateFile = sandbox_.Dir() + "/template.ini";
 
-    const auto results = RunConcurrently(
-        {{CONFIG_DSN_CLIENT, "--add-many", "Tarnwick", "30", kAccessDriver, "DBQ=/srv/t.mdb"},
-         {"sh", "-c", odbcinstLoop, "loop", kAccessDriver, templateFile}},
-        sandbox_.Environment());
+    const auto results =
+        RunConcurrently({{CONFIG_DSN_CLIENT, "--add-many", "Tarnwick", "30", kAccessDriver, "DBQ=/srv/t.mdb"},
+                         {"sh", "-c", odbcinstLoop, "loop", kAccessDriver, templateFile}},
+                        sandbox_.Environment());
 
     const IniDocument document(sandbox_.ReadOdbcIni());
     ASSERT_FALSE(document.Problem()) << *document.Problem();
@@ -376,8 +394,8 @@ TEST_P(ConfigLockTest, AnswersAtOnceAndWritesOnlyTheFileOfItsKind) {
     OdbcSandbox sandbox;
     sandbox.WriteOdbcIni(kExistingFile);
     const std::string userFile = sandbox.Dir() + "/user.ini";
-    std::map<std::string, std::string> environment = c.lock != nullptr ? ConfigLockEnvironment(c.lock)
-                                                                        : std::map<std::string, std::string>{};
+    std::map<std::string, std::string> environment =
+        c.lock != nullptr ? ConfigLockEnvironment(c.lock) : std::map<std::string, std::string>{};
     environment["ODBCINI"] = userFile;
     if (c.search != nullptr) {
         environment["ODBCSEARCH"] = c.search;
@@ -408,15 +426,14 @@ TEST_P(ConfigLockTest, AnswersAtOnceAndWritesOnlyTheFileOfItsKind) {
 // setup has to find the kind out by itself.
 INSTANTIATE_TEST_SUITE_P(
     ConfigLock, ConfigLockTest,
-    ::testing::Values(
-        ConfigLockCase{"HeldNamedBySearch", "held", nullptr, ODBC_ADD_SYS_DSN, Lands::SystemFile},
-        ConfigLockCase{"HeldUserNamedBySearch", "held", nullptr, ODBC_ADD_DSN, Lands::UserFile},
-        ConfigLockCase{"HeldUnnamedIsRefused", "held", "", ODBC_ADD_SYS_DSN, Lands::Nowhere},
-        ConfigLockCase{"HeldUnknownSearchIsRefused", "held", "SYSTEM", ODBC_ADD_SYS_DSN, Lands::Nowhere},
-        ConfigLockCase{"ReleasedUnnamed", "released", "", ODBC_ADD_SYS_DSN, Lands::SystemFile},
-        ConfigLockCase{"ReleasedUserUnnamed", "released", "", ODBC_ADD_DSN, Lands::UserFile},
-        ConfigLockCase{"InstalledUnnamed", nullptr, "", ODBC_ADD_SYS_DSN, Lands::SystemFile},
-        ConfigLockCase{"InstalledNamedBySearch", nullptr, nullptr, ODBC_ADD_SYS_DSN, Lands::SystemFile}),
+    ::testing::Values(ConfigLockCase{"HeldNamedBySearch", "held", nullptr, ODBC_ADD_SYS_DSN, Lands::SystemFile},
+                      ConfigLockCase{"HeldUserNamedBySearch", "held", nullptr, ODBC_ADD_DSN, Lands::UserFile},
+                      ConfigLockCase{"HeldUnnamedIsRefused", "held", "", ODBC_ADD_SYS_DSN, Lands::Nowhere},
+                      ConfigLockCase{"HeldUnknownSearchIsRefused", "held", "SYSTEM", ODBC_ADD_SYS_DSN, Lands::Nowhere},
+                      ConfigLockCase{"ReleasedUnnamed", "released", "", ODBC_ADD_SYS_DSN, Lands::SystemFile},
+                      ConfigLockCase{"ReleasedUserUnnamed", "released", "", ODBC_ADD_DSN, Lands::UserFile},
+                      ConfigLockCase{"InstalledUnnamed", nullptr, "", ODBC_ADD_SYS_DSN, Lands::SystemFile},
+                      ConfigLockCase{"InstalledNamedBySearch", nullptr, nullptr, ODBC_ADD_SYS_DSN, Lands::SystemFile}),
     [](const auto& info) { return std::string(info.param.label); });
 
 struct FaultCase {
@@ -505,8 +522,8 @@ TEST_F(PermissionTest, AReadOnlyFolderIsRefused) {
 
 TEST_F(ConfigDsnTest, AUserDataSourceInAMissingFolderIsRefused) {
     const std::string missing = sandbox_.Dir() + "/missing";
-    const ClientResult result = ConfigDataSource(sandbox_, ODBC_ADD_DSN, {"DSN=Mine", "DBQ=/srv/m.mdb"},
-                                                 {{"ODBCINI", missing + "/odbc.ini"}});
+    const ClientResult result =
+        ConfigDataSource(sandbox_, ODBC_ADD_DSN, {"DSN=Mine", "DBQ=/srv/m.mdb"}, {{"ODBCINI", missing + "/odbc.ini"}});
     EXPECT_FALSE(result.succeeded) << result.output;
     EXPECT_TRUE(HasRecord(result, ODBC_ERROR_WRITING_SYSINFO_FAILED, missing + " (the folder does not exist)"))
         << result.output;

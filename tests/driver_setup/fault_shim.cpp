@@ -40,8 +40,7 @@ bool FdInFolder(int fd) {
     return InFolder(target);
 }
 
-template <typename Function>
-Function Next(const char* name) {
+template <typename Function> Function Next(const char* name) {
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
@@ -86,7 +85,8 @@ int renameat2(int fromDir, const char* from, int toDir, const char* to, unsigned
         errno = EIO;
         return -1;
     }
-    return Next<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2")(fromDir, from, toDir, to, flags);
+    return Next<int (*)(int, const char*, int, const char*, unsigned int)>("renameat2")(fromDir, from, toDir, to,
+                                                                                        flags);
 }
 
 int link(const char* from, const char* to) {

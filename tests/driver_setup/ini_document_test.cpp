@@ -133,8 +133,8 @@ struct ReadingCase {
 
 // Files whose reading is easy to get wrong, beside those of the fuzzing corpus.
 const ReadingCase kReadingCases[] = {
-    {"CommentsBlanksAndIndentedLines",
-     "# top\n; also top\n\n[A]\nDriver = foo\n# Driver=bar\n;X=1\n  Key2 = v\n\tTabbed=1\n[B]\nDriver=B1\n   [ C ] t\nX=1\n"},
+    {"CommentsBlanksAndIndentedLines", "# top\n; also top\n\n[A]\nDriver = foo\n# Driver=bar\n;X=1\n  Key2 = "
+                                       "v\n\tTabbed=1\n[B]\nDriver=B1\n   [ C ] t\nX=1\n"},
     {"EqualsInValueAndTrimming", "[A]\nK = a = b \nEmpty=\n   \n=no name\nAfter=1\n"},
     {"KeyWithoutEquals", "[A]\nLonely\nK=v\n"},
     {"HeaderWithTrailingText", "[A] trailing\nK=v\n[ Spaced ]\nL=w\n[Unclosed\nM=x\n"},
@@ -158,15 +158,30 @@ std::string RandomIni(std::mt19937& random) {
         return choices[std::uniform_int_distribution<std::size_t>(0, std::size(choices) - 1)(random)];
     };
     auto chance = [&](int percent) { return std::uniform_int_distribution<int>(0, 99)(random) < percent; };
-    static const std::string names[] = {"A", "a", "Sales", "sales", "Hidden", "ODBC", "ODBC Data Sources",
-                                        "Multi Word", " padded ", "\xc3\x9c" "bersicht", "\xff\xfe", "x\xc2\x85y",
-                                        "[inner", "", "semi;colon", "x=y", "#hash"};
+    static const std::string names[] = {"A",
+                                        "a",
+                                        "Sales",
+                                        "sales",
+                                        "Hidden",
+                                        "ODBC",
+                                        "ODBC Data Sources",
+                                        "Multi Word",
+                                        " padded ",
+                                        "\xc3\x9c"
+                                        "bersicht",
+                                        "\xff\xfe",
+                                        "x\xc2\x85y",
+                                        "[inner",
+                                        "",
+                                        "semi;colon",
+                                        "x=y",
+                                        "#hash"};
     static const std::string indents[] = {"", "", "", " ", "\t", "  \t", "\v", "\f"};
-    static const std::string keys[] = {"Driver", "driver", "DBQ", "K", "_x", "1st", "\xc3\xa9t\xc3\xa9", "\xa0k",
-                                       "Key With Space", "", "$k"};
+    static const std::string keys[] = {"Driver", "driver",         "DBQ", "K", "_x", "1st", "\xc3\xa9t\xc3\xa9",
+                                       "\xa0k",  "Key With Space", "",    "$k"};
     static const std::string separators[] = {"=", " = ", "\t=\t", "", "==", "= "};
-    static const std::string values[] = {"v", "  spaced  ", "a;b # no comment", "\xc3\x28", "", "x\x01y",
-                                         "a=b", "[x]", "\x85", "/srv/data/a.mdb"};
+    static const std::string values[] = {"v",   "  spaced  ", "a;b # no comment", "\xc3\x28", "", "x\x01y", "a=b",
+                                         "[x]", "\x85",       "/srv/data/a.mdb"};
     static const std::string comments[] = {"#c", ";c", "  # c", "\t;c", "#", ";[NotASection]"};
     static const std::string blanks[] = {"", "   ", "\t", "\r", " \v\f "};
     static const std::string tails[] = {"[Spill]", "Spill=1", "#spill", "  [Indented Spill]", "", "]"};
@@ -183,8 +198,7 @@ std::string RandomIni(std::mt19937& random) {
     auto longLine = [&] {
         // Around unixODBC's 999-byte pieces, so that what follows lands just
         // before, on or after a cut.
-        const int length = std::uniform_int_distribution<int>(990, 1005)(random) +
-                           (chance(20) ? 999 : 0);
+        const int length = std::uniform_int_distribution<int>(990, 1005)(random) + (chance(20) ? 999 : 0);
         std::string line = chance(50) ? "K=" : "#";
         line.resize(static_cast<std::size_t>(length), 'x');
         return line + pick(tails);
@@ -253,7 +267,7 @@ struct Probe {
     std::string label; // the file, and the edit that made it
     std::string text;
     std::string expected; // listing
-    std::string written; // the section an edit wrote, if it wrote one
+    std::string written;  // the section an edit wrote, if it wrote one
     bool edited = false;
 };
 
@@ -332,7 +346,8 @@ Counts CompareWithUnixOdbc(const OdbcSandbox& sandbox, const std::vector<Probe>&
         ++(probes[i].edited ? counts.edits : counts.files);
         counts.Add(listings[i]);
         // (A section without a name before it ends unixODBC's list of sections.)
-        if (const auto listed = probes[i].written.empty() ? std::nullopt : ListedSection(listings[i], probes[i].written)) {
+        if (const auto listed =
+                probes[i].written.empty() ? std::nullopt : ListedSection(listings[i], probes[i].written)) {
             writtenTexts.push_back(probes[i].text);
             written.emplace_back(&probes[i], *listed);
         }
@@ -340,7 +355,8 @@ Counts CompareWithUnixOdbc(const OdbcSandbox& sandbox, const std::vector<Probe>&
     const auto withUsers = ProbeListings(sandbox, writtenTexts, Reader::SystemAndUserDsns);
     for (std::size_t i = 0; i < written.size(); ++i) {
         EXPECT_EQ(ListedSection(withUsers[i], written[i].first->written), written[i].second)
-            << written[i].first->label << ", read with User DSNs:\n" << withUsers[i];
+            << written[i].first->label << ", read with User DSNs:\n"
+            << withUsers[i];
     }
     counts.writtenReadWithUsers = written.size();
     return counts;
@@ -369,7 +385,7 @@ TEST(IniReadingTest, KnownFilesReadAndEditLikeUnixOdbc) {
     }
     OdbcSandbox sandbox;
     PrintCounts(CompareWithUnixOdbc(sandbox, probes), std::to_string(std::size(kReadingCases)) + " from the table, " +
-                            std::to_string(corpus.size()) + " from the fuzzing corpus");
+                                                          std::to_string(corpus.size()) + " from the fuzzing corpus");
 }
 
 // Generated files, in batches that each take a few seconds (every file costs
@@ -512,12 +528,11 @@ INSTANTIATE_TEST_SUITE_P(
         RemovalCase{"TheOnlySection", "# keep me\n[Gone]\nDriver=D", "# keep me\n"},
         RemovalCase{"FirstSectionFollowedByAnIndentedHeader", "[Gone]\r\nkey=value\r\n  [\n[B]\nK=w\n",
                     "[\n[B]\nK=w\n"},
-        RemovalCase{"FirstSectionWithIndentedLineThenComment",
-                    "[Gone]\nDriver=D\n\tignored\n\n# about B\n[B]\nK=w\n", "\n# about B\n[B]\nK=w\n"},
-        RemovalCase{"IndentedCommentStays", "[Gone]\nDriver=D\n  # about B\n[B]\nK=w\n",
-                    "  # about B\n[B]\nK=w\n"},
-        RemovalCase{"MiddleSectionEndingInAnIndentedLine",
-                    "[A]\nK=v\n\n[Gone]\nDriver=D\n  continued\n\n[B]\nK=w\n", "[A]\nK=v\n\n[B]\nK=w\n"},
+        RemovalCase{"FirstSectionWithIndentedLineThenComment", "[Gone]\nDriver=D\n\tignored\n\n# about B\n[B]\nK=w\n",
+                    "\n# about B\n[B]\nK=w\n"},
+        RemovalCase{"IndentedCommentStays", "[Gone]\nDriver=D\n  # about B\n[B]\nK=w\n", "  # about B\n[B]\nK=w\n"},
+        RemovalCase{"MiddleSectionEndingInAnIndentedLine", "[A]\nK=v\n\n[Gone]\nDriver=D\n  continued\n\n[B]\nK=w\n",
+                    "[A]\nK=v\n\n[B]\nK=w\n"},
         RemovalCase{"NoEntriesOnlyAnIndentedLine", "[Gone]\n   x\n[B]\nK=w\n", "[B]\nK=w\n"},
         RemovalCase{"NoEntriesOnlyAComment", "[Gone]\n# nothing yet\n[B]\nK=w\n", "# nothing yet\n[B]\nK=w\n"}),
     [](const auto& info) { return std::string(info.param.label); });
@@ -560,14 +575,13 @@ TEST_P(IniTakeTextTest, GivesWhatTextGives) {
     EXPECT_EQ(document.TakeText(), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Edits, IniTakeTextTest,
-    ::testing::Values(TakeCase{"Appended", "[A]\nK=v\n", "New", false},
-                      TakeCase{"AppendedAfterUnterminatedLine", "[A]\nK=v", "New", false},
-                      TakeCase{"AppendedToEmptyFile", "", "New", false},
-                      TakeCase{"ReplacedInTheMiddle", "[A]\nK=v\n[B]\nL=w\n", "A", false},
-                      TakeCase{"Removed", "[A]\nK=v\n\n[B]\nL=w\n", "A", true}),
-    [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Edits, IniTakeTextTest,
+                         ::testing::Values(TakeCase{"Appended", "[A]\nK=v\n", "New", false},
+                                           TakeCase{"AppendedAfterUnterminatedLine", "[A]\nK=v", "New", false},
+                                           TakeCase{"AppendedToEmptyFile", "", "New", false},
+                                           TakeCase{"ReplacedInTheMiddle", "[A]\nK=v\n[B]\nL=w\n", "A", false},
+                                           TakeCase{"Removed", "[A]\nK=v\n\n[B]\nL=w\n", "A", true}),
+                         [](const auto& info) { return std::string(info.param.label); });
 
 } // namespace
 } // namespace tarnwick::setup

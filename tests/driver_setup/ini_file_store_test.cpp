@@ -292,8 +292,8 @@ pid_t StartSlowRewrite(const std::string& path, const std::string& text, std::ch
     const std::size_t first = std::min<std::size_t>(text.size(), 4096);
     bool written = write(fd, text.data(), first) == static_cast<ssize_t>(first);
     std::this_thread::sleep_for(pause);
-    written = written && write(fd, text.data() + first, text.size() - first) ==
-                             static_cast<ssize_t>(text.size() - first);
+    written =
+        written && write(fd, text.data() + first, text.size() - first) == static_cast<ssize_t>(text.size() - first);
     _exit(written && close(fd) == 0 ? 0 : 1);
 }
 
@@ -371,7 +371,8 @@ TEST_P(RewriteInPlaceTest, WaitsForASlowWriterAndKeepsEverySection) {
     ASSERT_EQ(opened, 1);
 
     const int failures = WithLeases(GetParam(), path_, [&] {
-        return static_cast<int>(EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[Ours]\n"); }).size());
+        return static_cast<int>(
+            EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[Ours]\n"); }).size());
     });
     int status = 0;
     waitpid(writer, &status, 0);
@@ -394,7 +395,8 @@ TEST_P(RewriteInPlaceTest, AFileReallyEmptiedIsEditedAfterABoundedWait) {
     WriteFile(path_, "");
 
     const int failures = WithLeases(GetParam(), path_, [&] {
-        return static_cast<int>(EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[Ours]\n"); }).size());
+        return static_cast<int>(
+            EditIniFile(path_, 0644, [](const std::string& c) { return Append(c, "[Ours]\n"); }).size());
     });
 
     ASSERT_NE(failures, -1) << "leases could not be refused here";
@@ -419,8 +421,11 @@ TEST_F(IniFileStoreTest, AWriterArrivingDuringTheEditIsLetThroughAndKept) {
                 // Not the edit's own descriptors: a writer shares none of them.
                 close_range(3, ~0u, 0);
                 const int fd = open(path_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-                _exit(fd >= 0 && write(fd, rewritten.data(), rewritten.size()) ==
-                                     static_cast<ssize_t>(rewritten.size()) && close(fd) == 0 ? 0 : 1);
+                _exit(fd >= 0 &&
+                              write(fd, rewritten.data(), rewritten.size()) == static_cast<ssize_t>(rewritten.size()) &&
+                              close(fd) == 0
+                          ? 0
+                          : 1);
             }
             for (int i = 0; i < 2000 && !ALeaseIsBreaking(); ++i) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));

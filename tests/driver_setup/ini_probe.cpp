@@ -92,8 +92,8 @@ bool List(const std::string& unlisted) {
         }
         for (const auto& key : Strings(keys)) {
             std::vector<char> value(kValueSize, '\0');
-            const int length =
-                SQLGetPrivateProfileString(section.c_str(), key.c_str(), unlisted.c_str(), value.data(), kValueSize, kFile);
+            const int length = SQLGetPrivateProfileString(section.c_str(), key.c_str(), unlisted.c_str(), value.data(),
+                                                          kValueSize, kFile);
             if (length < 0 || unlisted == value.data()) {
                 std::fprintf(stderr, "looking up %s failed\n", EscapedForListing(key).c_str());
                 return false;

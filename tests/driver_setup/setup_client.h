@@ -51,5 +51,4 @@ std::map<std::string, std::string> ConfigLockEnvironment(const std::string& lock
 std::vector<std::string> DialogAttributes(const std::string& dsn, const std::string& database,
                                           const std::string& directory);
 
-
 } // namespace tarnwick::testing

@@ -283,14 +283,13 @@ TEST_P(SearchVariable, SystemRequestWritesTheSystemFileAndLeavesTheVariable) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SearchVariable,
-    ::testing::Values(SearchCase{"Unset", std::nullopt, false, true},
-                      SearchCase{"UserDataSources", "ODBC_USER_DSN", false, true},
-                      SearchCase{"SystemWithOtherThread", "ODBC_SYSTEM_DSN", true, true},
-                      SearchCase{"UserDataSourcesWithOtherThread", "ODBC_USER_DSN", true, false},
-                      SearchCase{"UnsetWithOtherThread", std::nullopt, true, std::nullopt}),
-    [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SearchVariable,
+                         ::testing::Values(SearchCase{"Unset", std::nullopt, false, true},
+                                           SearchCase{"UserDataSources", "ODBC_USER_DSN", false, true},
+                                           SearchCase{"SystemWithOtherThread", "ODBC_SYSTEM_DSN", true, true},
+                                           SearchCase{"UserDataSourcesWithOtherThread", "ODBC_USER_DSN", true, false},
+                                           SearchCase{"UnsetWithOtherThread", std::nullopt, true, std::nullopt}),
+                         [](const ::testing::TestParamInfo<SearchCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 

@@ -149,21 +149,19 @@ TEST_P(PackageContents, HoldsFile) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, PackageContents,
-    ::testing::Values(ExpectedFile{"Program", R"(\./usr/bin/tarnwick)", true},
-                      ExpectedFile{"SetupLibrary", R"(\./usr/lib/)" TARNWICK_MULTIARCH R"(/odbc/libtarnwick-mdbsetup\.so)",
-                                   false},
-                      ExpectedFile{"Driver", R"(\./usr/lib/)" TARNWICK_MULTIARCH R"(/odbc/libtarnwick-mdbodbc\.so)",
-                                   false},
-                      ExpectedFile{"DriverEntry", R"(\./usr/share/tarnwick/odbcinst-entry\.ini)", false},
-                      ExpectedFile{"DesktopEntry", R"(\./usr/share/applications/[^/]+\.desktop)", true},
-                      ExpectedFile{"Metainfo", R"(\./usr/share/metainfo/[^/]+\.metainfo\.xml)", true},
-                      ExpectedFile{"Icon", R"(\./usr/share/icons/hicolor/[^/]+/apps/[^/]+\.(png|svg))", true},
-                      ExpectedFile{"Copyright", R"(\./usr/share/doc/tarnwick/copyright)", false},
-                      ExpectedFile{"Changelog", R"(\./usr/share/doc/tarnwick/changelog\.Debian\.gz)", false},
-                      ExpectedFile{"ManualPage", R"(\./usr/share/man/man1/tarnwick\.1\.gz)", false},
-                      ExpectedFile{"SystemDsnHelper", R"(\./usr/libexec/tarnwick/tarnwick-system-dsn)", false},
-                      ExpectedFile{"PolkitAction",
-                                   R"(\./usr/share/polkit-1/actions/io\.github\.tarnwick\.Tarnwick\.policy)", false}),
+    ::testing::Values(
+        ExpectedFile{"Program", R"(\./usr/bin/tarnwick)", true},
+        ExpectedFile{"SetupLibrary", R"(\./usr/lib/)" TARNWICK_MULTIARCH R"(/odbc/libtarnwick-mdbsetup\.so)", false},
+        ExpectedFile{"Driver", R"(\./usr/lib/)" TARNWICK_MULTIARCH R"(/odbc/libtarnwick-mdbodbc\.so)", false},
+        ExpectedFile{"DriverEntry", R"(\./usr/share/tarnwick/odbcinst-entry\.ini)", false},
+        ExpectedFile{"DesktopEntry", R"(\./usr/share/applications/[^/]+\.desktop)", true},
+        ExpectedFile{"Metainfo", R"(\./usr/share/metainfo/[^/]+\.metainfo\.xml)", true},
+        ExpectedFile{"Icon", R"(\./usr/share/icons/hicolor/[^/]+/apps/[^/]+\.(png|svg))", true},
+        ExpectedFile{"Copyright", R"(\./usr/share/doc/tarnwick/copyright)", false},
+        ExpectedFile{"Changelog", R"(\./usr/share/doc/tarnwick/changelog\.Debian\.gz)", false},
+        ExpectedFile{"ManualPage", R"(\./usr/share/man/man1/tarnwick\.1\.gz)", false},
+        ExpectedFile{"SystemDsnHelper", R"(\./usr/libexec/tarnwick/tarnwick-system-dsn)", false},
+        ExpectedFile{"PolkitAction", R"(\./usr/share/polkit-1/actions/io\.github\.tarnwick\.Tarnwick\.policy)", false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // package.build makes the package under umask 0002: whatever the builder's
@@ -183,7 +181,7 @@ TEST(PackageModes, FoldersAre0755AndFiles0644Or0755OwnedByRoot) {
         ++entries;
         const bool fits = mode.front() == 'd'   ? mode == "drwxr-xr-x"
                           : mode.front() == '-' ? mode == "-rw-r--r--" || mode == "-rwxr-xr-x"
-                          : mode.front() == 'l';
+                                                : mode.front() == 'l';
         if (!fits || owner != "root/root") {
             wrong.push_back(mode + " " + owner + " " + path);
         }
@@ -206,7 +204,8 @@ TEST_F(UnpackedPackage, InstallsOnlyUnderUsrAndNoConfigurationFile) {
 TEST_F(UnpackedPackage, ControlFieldsNameTheRuntimeDependencies) {
     EXPECT_EQ(Field("Package"), "tarnwick");
     const std::string depends = Field("Depends");
-    for (const std::string needed : {"unixodbc", "libsqliteodbc", "libsqlite3-0", "libmdb3", "libodbcinst2", "pkexec"}) {
+    for (const std::string needed :
+         {"unixodbc", "libsqliteodbc", "libsqlite3-0", "libmdb3", "libodbcinst2", "pkexec"}) {
         EXPECT_TRUE(std::regex_search(depends, std::regex("(^|, )" + needed + "( |,|$)")))
             << needed << " missing from " << depends;
     }
@@ -237,11 +236,12 @@ bool IsElfFile(const fs::path& path) {
     if (!fs::is_regular_file(path) || fs::is_symlink(path)) {
         return false;
     }
-    return ReadFile(path.string()).starts_with("\x7f" "ELF");
+    return ReadFile(path.string())
+        .starts_with("\x7f"
+                     "ELF");
 }
 
-template <typename DirectoryIterator>
-std::vector<std::string> ElfFiles(DirectoryIterator files) {
+template <typename DirectoryIterator> std::vector<std::string> ElfFiles(DirectoryIterator files) {
     std::vector<std::string> elfFiles;
     for (const auto& entry : files) {
         if (IsElfFile(entry.path())) {
@@ -257,8 +257,7 @@ std::vector<std::string> SearchPath(const std::string& file) {
     EXPECT_EQ(dynamic.exitCode, 0) << dynamic.output;
     std::vector<std::string> folders;
     static const std::regex entry(R"(\((RUNPATH|RPATH)\)\s+Library r(un)?path: \[([^\]]*)\])");
-    for (std::sregex_iterator match(dynamic.output.begin(), dynamic.output.end(), entry), end; match != end;
-         ++match) {
+    for (std::sregex_iterator match(dynamic.output.begin(), dynamic.output.end(), entry), end; match != end; ++match) {
         std::stringstream list((*match)[3].str());
         for (std::string folder; std::getline(list, folder, ':');) {
             folders.push_back(folder);
@@ -351,10 +350,9 @@ TEST_F(UnpackedPackage, EveryElfFilePassesHardeningCheck) {
 // machine that already uses ODBC has them.
 class MaintainerScripts : public UnpackedPackage {
 protected:
-    static constexpr const char* kOtherDrivers =
-        "[PostgreSQL Unicode]\nDescription=PostgreSQL ODBC driver (Unicode)\n"
-        "Driver=psqlodbcw.so\nSetup=libodbcpsqlS.so\nUsageCount=2\n\n"
-        "[SQLite3]\nDriver=libsqlite3odbc.so\nUsageCount=1\n";
+    static constexpr const char* kOtherDrivers = "[PostgreSQL Unicode]\nDescription=PostgreSQL ODBC driver (Unicode)\n"
+                                                 "Driver=psqlodbcw.so\nSetup=libodbcpsqlS.so\nUsageCount=2\n\n"
+                                                 "[SQLite3]\nDriver=libsqlite3odbc.so\nUsageCount=1\n";
     static constexpr const char* kDataSources =
         "; data sources of this machine\n[Sales]\nDriver=Microsoft Access Driver (*.mdb)\n"
         "Database=/srv/sales.mdb\n\n[Orders]\nDriver=PostgreSQL Unicode\nServername=db\n";
@@ -422,9 +420,9 @@ TEST_F(MaintainerScripts, ConfigureReplacesAStaleRegistrationOfTheSameName) {
 // Tarnwick 1.0 registered mdbtools' driver itself as Driver=; configuring the
 // new version points the same entry at the driver in front of it.
 TEST_F(MaintainerScripts, ConfigureUpdatesAnEarlierRegistrationOfOurs) {
-    WriteFile(sandbox_->OdbcinstIniPath(), std::string(kOtherDrivers) + "\n[" + kDriverName + "]\nDriver=" +
-                                               TARNWICK_MDB_DRIVER + "\nSetup=" + InstalledEntry().at("Setup") +
-                                               "\nUsageCount=1\n");
+    WriteFile(sandbox_->OdbcinstIniPath(), std::string(kOtherDrivers) + "\n[" + kDriverName +
+                                               "]\nDriver=" + TARNWICK_MDB_DRIVER +
+                                               "\nSetup=" + InstalledEntry().at("Setup") + "\nUsageCount=1\n");
     RunScript("postinst", "configure");
     ASSERT_TRUE(Registered());
     EXPECT_EQ(Registered()->at("Driver"), InstalledEntry().at("Driver"));
@@ -461,15 +459,14 @@ TEST_P(MaintainerScriptSteps, KeepOrDropTheRegistrationAndNeverTheDataSources) {
     ExpectOthersUntouched();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, MaintainerScriptSteps,
-    ::testing::Values(ScriptStep{"PrermUpgrade", "prerm", "upgrade", true},
-                      ScriptStep{"PrermFailedUpgrade", "prerm", "failed-upgrade", true},
-                      ScriptStep{"PrermRemove", "prerm", "remove", false},
-                      ScriptStep{"PostrmUpgrade", "postrm", "upgrade", true},
-                      ScriptStep{"PostrmRemove", "postrm", "remove", false},
-                      ScriptStep{"PostrmPurge", "postrm", "purge", false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Steps, MaintainerScriptSteps,
+                         ::testing::Values(ScriptStep{"PrermUpgrade", "prerm", "upgrade", true},
+                                           ScriptStep{"PrermFailedUpgrade", "prerm", "failed-upgrade", true},
+                                           ScriptStep{"PrermRemove", "prerm", "remove", false},
+                                           ScriptStep{"PostrmUpgrade", "postrm", "upgrade", true},
+                                           ScriptStep{"PostrmRemove", "postrm", "remove", false},
+                                           ScriptStep{"PostrmPurge", "postrm", "purge", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MaintainerScripts, PurgeAfterRemoveSucceedsWithNothingLeftToDo) {
     RunScript("postinst", "configure");

@@ -175,9 +175,7 @@ void SetRowCount(int fd, MdbHandle* mdb, MdbTableDef* table, unsigned long rows)
 }
 
 // The memo's text: letters, with a non-ASCII letter every 1000th place.
-char16_t MemoCharacter(long i) {
-    return i % 1000 == 999 ? u'\u00e9' : static_cast<char16_t>(u'a' + i % 26);
-}
+char16_t MemoCharacter(long i) { return i % 1000 == 999 ? u'\u00e9' : static_cast<char16_t>(u'a' + i % 26); }
 
 std::string CopyFixture(const char* fixture, const std::string& out) {
     std::filesystem::copy_file(fixture, out, std::filesystem::copy_options::overwrite_existing);
@@ -212,7 +210,7 @@ int AddLongMemo(const char* fixture, const std::string& out, long chars) {
         text.push_back(static_cast<char>(c >> 8));
     }
     const int rco = mdb->fmt->row_count_offset;
-    const std::size_t piece = pageSize - static_cast<std::size_t>(rco) - 4 - 4;  // offsets, next pointer
+    const std::size_t piece = pageSize - static_cast<std::size_t>(rco) - 4 - 4; // offsets, next pointer
     const std::uint32_t first = nextPage;
     for (std::size_t done = 0; done < text.size(); done += piece) {
         const std::size_t n = std::min(piece, text.size() - done);
@@ -259,7 +257,7 @@ int AddLongMemo(const char* fixture, const std::string& out, long chars) {
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--memo") == 0) {
@@ -301,8 +299,8 @@ int main(int argc, char** argv) {
         const auto d = static_cast<std::int16_t>(i % keys);
         const auto e = static_cast<std::int32_t>(i);
         const double f = static_cast<double>(i) * 1.5;
-        const double g = 36526.0 + static_cast<double>(i % 3650) + 0.5;  // from 2000-01-01, at noon
-        const std::int64_t h = static_cast<std::int64_t>(i) * 12345;     // i * 1.2345
+        const double g = 36526.0 + static_cast<double>(i % 3650) + 0.5; // from 2000-01-01, at noon
+        const std::int64_t h = static_cast<std::int64_t>(i) * 12345;    // i * 1.2345
         fields[0] = Field(big, 0, a.data(), static_cast<int>(a.size()));
         fields[1] = Field(big, 1, b.data(), static_cast<int>(b.size()));
         fields[2] = Field(big, 2, &c, 1);
@@ -311,7 +309,7 @@ int main(int argc, char** argv) {
         fields[5] = Field(big, 5, &f, 8);
         fields[6] = Field(big, 6, &g, 8);
         fields[7] = Field(big, 7, &h, 8);
-        fields[8] = Field(big, 8, i % 2 ? &c : nullptr, 0);  // Yes/No: the null bit is the value
+        fields[8] = Field(big, 8, i % 2 ? &c : nullptr, 0); // Yes/No: the null bit is the value
         bigPages.Add(row, mdb_pack_row(big, row, 9, fields.data()));
     }
     bigPages.Flush();

@@ -54,15 +54,14 @@ void WriteFile(const std::string& path, const std::string& text);
 std::vector<std::string> FolderEntries(const std::string& folder);
 
 struct CommandResult {
-    int exitCode = -1; // the exit status, or 128 + signal when killed
+    int exitCode = -1;  // the exit status, or 128 + signal when killed
     std::string output; // stdout and stderr together
 };
 
 // Runs argv[0] (looked up in PATH) with extra environment entries, feeding
 // `input` on its standard input, and collects what it prints.
 CommandResult RunCommand(const std::vector<std::string>& argv,
-                         const std::map<std::string, std::string>& environment = {},
-                         const std::string& input = {});
+                         const std::map<std::string, std::string>& environment = {}, const std::string& input = {});
 
 // Starts every command at once, each with the same extra environment, and
 // collects their results in the order given.

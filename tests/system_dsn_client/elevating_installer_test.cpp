@@ -104,8 +104,7 @@ protected:
 
     bool Create(ElevatingInstaller& installer, const std::string& attributes) {
         AsRegularUser user;
-        return installer.ConfigDataSource(nullptr, dsn::AddSystemDsnRequest, dsn::AccessDriverName,
-                                          attributes.c_str());
+        return installer.ConfigDataSource(nullptr, dsn::AddSystemDsnRequest, dsn::AccessDriverName, attributes.c_str());
     }
 
     std::string dir_;
@@ -115,8 +114,8 @@ protected:
 
 // The threads of this process.
 std::size_t ThreadCount() {
-    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
-                                                  std::filesystem::directory_iterator()));
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator("/proc/self/task"), std::filesystem::directory_iterator()));
 }
 
 double Seconds(clockid_t clock) {
@@ -216,20 +215,18 @@ INSTANTIATE_TEST_SUITE_P(
         Ending{"NotSetuid", "echo 'pkexec must be setuid root' >&2; exit 127", 11, "reinstall the pkexec package"},
         Ending{"OtherRefusal", "echo 'Error getting authority: no bus' >&2; exit 127", 1,
                "exit status 127). It said: \"Error getting authority: no bus\""},
-        Ending{"OtherExitCode", "exit 3", 1, "exit status 3"},
-        Ending{"Killed", "kill -9 $$", 1, "killed by signal 9"},
+        Ending{"OtherExitCode", "exit 3", 1, "exit status 3"}, Ending{"Killed", "kill -9 $$", 1, "killed by signal 9"},
         Ending{"Garbage", "echo 'tarnwick-system-dsn-answer 1'; echo 'result 1'; exit 0", 1, "answered garbage"},
         Ending{"ResultDisagreesWithExit", "printf 'tarnwick-system-dsn-answer 1\\nresult 1\\nend\\n'; exit 1", 1,
                "answered garbage"},
         Ending{"ClosesItsInputEarly", "exec 0<&-; sleep 0.2; exit 126", 16, "dismissed"},
         // The pipes end long before the exit: its status is still waited for.
-        Ending{"ExitsWellAfterClosingItsPipes", "exec 0<&- >&- 2>&-; sleep 0.3; exit 126", 16,
-               "dismissed"},
+        Ending{"ExitsWellAfterClosingItsPipes", "exec 0<&- >&- 2>&-; sleep 0.3; exit 126", 16, "dismissed"},
         // With SIGCHLD ignored no exit status can be learned: the helper's
         // answer still counts, and without one the outcome is unknown.
         Ending{"ChildSignalIgnoredAnswerStillCounts",
-               "printf 'tarnwick-system-dsn-answer 1\\nresult 0\\nrecord 7 16\\nfrom the helper.\\nend\\n'; exit 1",
-               7, "from the helper.", true},
+               "printf 'tarnwick-system-dsn-answer 1\\nresult 0\\nrecord 7 16\\nfrom the helper.\\nend\\n'; exit 1", 7,
+               "from the helper.", true},
         Ending{"ChildSignalIgnoredWithoutAnswer", "exec 0<&- >&- 2>&-; sleep 0.3; exit 126", 1,
                "exit status is lost: this program ignores SIGCHLD, so the system discards it. Whether the System DSN "
                "was created is unknown.",
@@ -345,8 +342,8 @@ TEST_F(RealHelper, PassesTheRefusalRecordsThroughAsLibodbcinstAnswersThem) {
     EXPECT_FALSE(Create(installer, List("bad[name")));
 
     // The same request, straight to the helper: the records are its, verbatim.
-    const std::string request = dsn::EncodeRequest(
-        {std::filesystem::current_path().string(), dsn::AccessDriverName, List("bad[name")});
+    const std::string request =
+        dsn::EncodeRequest({std::filesystem::current_path().string(), dsn::AccessDriverName, List("bad[name")});
     const auto direct = tarnwick::testing::RunCommand({TARNWICK_HELPER_BUILT}, HelperSandbox->Environment(), request);
     const auto answer = dsn::DecodeAnswer(direct.output);
     ASSERT_TRUE(answer) << direct.output;

@@ -17,9 +17,8 @@ const dsn::SystemDsnRequest TypicalRequest{
     "Description=\0UID=\0PWD=\0\0\0"s};
 
 TEST(SystemDsnRequest, RoundTripsEveryByte) {
-    for (const dsn::SystemDsnRequest& request :
-         {TypicalRequest, dsn::SystemDsnRequest{"/", "", "\0"s},
-          dsn::SystemDsnRequest{"/d\nend\n", "x\n", std::string(40000, '\0')}}) {
+    for (const dsn::SystemDsnRequest& request : {TypicalRequest, dsn::SystemDsnRequest{"/", "", "\0"s},
+                                                 dsn::SystemDsnRequest{"/d\nend\n", "x\n", std::string(40000, '\0')}}) {
         const auto decoded = dsn::DecodeRequest(dsn::EncodeRequest(request));
         ASSERT_TRUE(decoded);
         EXPECT_EQ(decoded->directory, request.directory);
@@ -66,8 +65,7 @@ TEST_P(MalformedRequest, IsRefusedWithAReason) {
 INSTANTIATE_TEST_SUITE_P(
     Streams, MalformedRequest,
     ::testing::Values(
-        MalformedStream{"Empty", ""},
-        MalformedStream{"OtherHeader", "tarnwick-system-dsn 2\n" + Fields + "end\n"},
+        MalformedStream{"Empty", ""}, MalformedStream{"OtherHeader", "tarnwick-system-dsn 2\n" + Fields + "end\n"},
         MalformedStream{"AnswerHeader", "tarnwick-system-dsn-answer 1\n" + Fields + "end\n"},
         MalformedStream{"MissingField", Request("directory 2\n/d\ndriver 1\nx\nend\n")},
         MalformedStream{"FieldsOutOfOrder", Request("driver 1\nx\ndirectory 2\n/d\nattributes 2\nA\0\nend\n"s)},
@@ -82,9 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
         MalformedStream{"NoLength", Request("directory \n/d\ndriver 1\nx\nattributes 2\nA\0\nend\n"s)},
         MalformedStream{"HugeLength", Request("directory 99999999999999999999999\n/d\n")},
         MalformedStream{"NulInFieldLine", Request("directory\0002\n/d\ndriver 1\nx\nattributes 2\nA\0\nend\n"s)},
-        MalformedStream{"LongerThan64KiB",
-                        Request("directory 2\n/d\ndriver 1\nx\nattributes 65536\n" + std::string(65536, 'a') +
-                                "\nend\n")}),
+        MalformedStream{"LongerThan64KiB", Request("directory 2\n/d\ndriver 1\nx\nattributes 65536\n" +
+                                                   std::string(65536, 'a') + "\nend\n")}),
     [](const auto& info) { return std::string(info.param.name); });
 
 std::string Answer(const std::string& afterHeader) { return "tarnwick-system-dsn-answer 1\n" + afterHeader; }
@@ -93,20 +90,18 @@ class MalformedAnswer : public ::testing::TestWithParam<MalformedStream> {};
 
 TEST_P(MalformedAnswer, IsRefused) { EXPECT_FALSE(dsn::DecodeAnswer(GetParam().stream)); }
 
-INSTANTIATE_TEST_SUITE_P(Streams, MalformedAnswer,
-                         ::testing::Values(MalformedStream{"Empty", ""},
-                                           MalformedStream{"RequestHeader", Request("result 1\nend\n")},
-                                           MalformedStream{"NoResult", Answer("end\n")},
-                                           MalformedStream{"ResultTwo", Answer("result 2\nend\n")},
-                                           MalformedStream{"ResultLeadingZero", Answer("result 01\nend\n")},
-                                           MalformedStream{"MissingTerminator", Answer("result 0\nrecord 1 1\nx\n")},
-                                           MalformedStream{"TrailingBytes", Answer("result 1\nend\nend\n")},
-                                           MalformedStream{"RecordOverruns", Answer("result 0\nrecord 1 9\nx\nend\n")},
-                                           MalformedStream{"RecordWithoutLength",
-                                                           Answer("result 0\nrecord 1\nx\nend\n")},
-                                           MalformedStream{"CodeTooLarge",
-                                                           Answer("result 0\nrecord 4294967296 1\nx\nend\n")},
-                                           MalformedStream{"UnknownLine", Answer("result 0\nnote 1\nx\nend\n")}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Streams, MalformedAnswer,
+    ::testing::Values(MalformedStream{"Empty", ""}, MalformedStream{"RequestHeader", Request("result 1\nend\n")},
+                      MalformedStream{"NoResult", Answer("end\n")},
+                      MalformedStream{"ResultTwo", Answer("result 2\nend\n")},
+                      MalformedStream{"ResultLeadingZero", Answer("result 01\nend\n")},
+                      MalformedStream{"MissingTerminator", Answer("result 0\nrecord 1 1\nx\n")},
+                      MalformedStream{"TrailingBytes", Answer("result 1\nend\nend\n")},
+                      MalformedStream{"RecordOverruns", Answer("result 0\nrecord 1 9\nx\nend\n")},
+                      MalformedStream{"RecordWithoutLength", Answer("result 0\nrecord 1\nx\nend\n")},
+                      MalformedStream{"CodeTooLarge", Answer("result 0\nrecord 4294967296 1\nx\nend\n")},
+                      MalformedStream{"UnknownLine", Answer("result 0\nnote 1\nx\nend\n")}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

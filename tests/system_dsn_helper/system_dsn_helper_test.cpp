@@ -159,9 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
                            AttributesWith("Database=/etc/shadow\0"s))),
               2, "the key \"Database\" is not accepted"),
         Piped("AllowedKeyInOtherCase",
-              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes,
-                           "dsn=Lower\0DBQ=dates.mdb\0\0"s)),
-              2, "the key \"dsn\" is not accepted"),
+              Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes, "dsn=Lower\0DBQ=dates.mdb\0\0"s)), 2,
+              "the key \"dsn\" is not accepted"),
         Piped("AllowedKeyTwice",
               Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::attributes, AttributesWith("DBQ=other.mdb\0"s))), 2,
               "the key DBQ appears more than once"),
@@ -199,9 +198,8 @@ TEST(Helper, DirectoryNameThatWouldInjectASectionIsRefusedBySetupLibrary) {
     const std::string folder = sandbox.Dir() + "/x\n[Injected]\nDriver=evil.so";
     std::filesystem::create_directory(folder);
 
-    const CommandResult result =
-        RunCommand({Helper}, sandbox.Environment(),
-                   Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::directory, folder)));
+    const CommandResult result = RunCommand({Helper}, sandbox.Environment(),
+                                            Encoded(With(GoodRequest(), &dsn::SystemDsnRequest::directory, folder)));
 
     EXPECT_EQ(result.exitCode, 1) << result.output;
     EXPECT_NE(result.output.find("Database"), std::string::npos) << result.output;
@@ -214,8 +212,8 @@ bool CanRaiseHardLimits() {
     const pid_t child = fork();
     if (child == 0) {
         rlimit limit{8192, 8192};
-        _exit(setrlimit(RLIMIT_FSIZE, &limit) == 0 && (limit = {RLIM_INFINITY, RLIM_INFINITY},
-                                                       setrlimit(RLIMIT_FSIZE, &limit) == 0)
+        _exit(setrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+                      (limit = {RLIM_INFINITY, RLIM_INFINITY}, setrlimit(RLIMIT_FSIZE, &limit) == 0)
                   ? 0
                   : 1);
     }
@@ -302,7 +300,8 @@ TEST(Helper, AsRootThroughPkexecIgnoresTheCallersOdbcFolders) {
     }
     OdbcSandbox sandbox;
     sandbox.WriteOdbcIni(KeptSources);
-    const RootRun run = RunAsRootForNobody(sandbox, With(GoodRequest("RootMade"), &dsn::SystemDsnRequest::directory, "/"));
+    const RootRun run =
+        RunAsRootForNobody(sandbox, With(GoodRequest("RootMade"), &dsn::SystemDsnRequest::directory, "/"));
 
     EXPECT_EQ(run.exitCode, 0) << run.output;
     ASSERT_TRUE(run.answer) << run.output;
@@ -386,8 +385,8 @@ TEST_P(HelperAsCaller, ResolvesTheDirectoryWithTheCallersRights) {
     ASSERT_TRUE(sitter.Settled());
     std::string directory = GetParam().directory;
     const std::string_view cwd = "<cwd>";
-    directory = directory.rfind(cwd, 0) == 0 ? sitter.CurrentDirectoryLink() + directory.substr(cwd.size())
-                                             : top + directory;
+    directory =
+        directory.rfind(cwd, 0) == 0 ? sitter.CurrentDirectoryLink() + directory.substr(cwd.size()) : top + directory;
 
     const RootRun run =
         RunAsRootForNobody(sandbox, With(GoodRequest("AsCaller"), &dsn::SystemDsnRequest::directory, directory));

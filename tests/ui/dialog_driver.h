@@ -13,8 +13,7 @@ namespace tarnwick::testing {
 // dialog, and the dialog's own event loop does the polling. Gives up after
 // `attempts` polls so that a dialog that never opens cannot hang the test; the
 // test then fails on what it expected the dialog to answer.
-template <typename T>
-void WhenShown(std::function<void(T*)> act, int attempts = 3000) {
+template <typename T> void WhenShown(std::function<void(T*)> act, int attempts = 3000) {
     QTimer::singleShot(10, qApp, [act = std::move(act), attempts]() mutable {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (auto* wanted = qobject_cast<T*>(window); wanted != nullptr && wanted->isVisible()) {

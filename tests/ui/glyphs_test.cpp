@@ -32,7 +32,8 @@ private slots:
         const QRgb key = strip.pixel(0, 15);
 
         const QIcon icon = ui::LoadGlyph(path);
-        const QImage normal = icon.pixmap(QSize(16, 16), QIcon::Normal).toImage().convertToFormat(QImage::Format_ARGB32);
+        const QImage normal =
+            icon.pixmap(QSize(16, 16), QIcon::Normal).toImage().convertToFormat(QImage::Format_ARGB32);
         const QImage disabled =
             icon.pixmap(QSize(16, 16), QIcon::Disabled).toImage().convertToFormat(QImage::Format_ARGB32);
         QCOMPARE(normal.size(), QSize(16, 16));
@@ -57,8 +58,8 @@ private slots:
         bool colourInNormal = false;
         for (int y = 0; y < 16 && !colourInNormal; ++y) {
             for (int x = 0; x < 16 && !colourInNormal; ++x) {
-                colourInNormal = qAlpha(normal.pixel(x, y)) == 255 &&
-                                 QColor(normal.pixel(x, y)).rgb() == drawingColour.rgb();
+                colourInNormal =
+                    qAlpha(normal.pixel(x, y)) == 255 && QColor(normal.pixel(x, y)).rgb() == drawingColour.rgb();
             }
         }
         QVERIFY(colourInNormal);

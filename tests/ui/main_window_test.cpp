@@ -154,12 +154,24 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("spoken");
         QTest::addColumn<QString>("description");
-        QTest::newRow("DBNameEdit") << "DBNameEdit" << "Database File Name" << "";
-        QTest::newRow("DSNNameEdit") << "DSNNameEdit" << "DSN Name" << "";
-        QTest::newRow("DirectoryEdit") << "DirectoryEdit" << "Directory for Database" << "";
-        QTest::newRow("Memo1") << "Memo1" << "Message log" << "";
-        QTest::newRow("DBNameBtn") << "DBNameBtn" << "Browse" << "Browse for the Access database file";
-        QTest::newRow("DirBrowseBtn") << "DirBrowseBtn" << "Browse" << "Browse for the directory of the database";
+        QTest::newRow("DBNameEdit") << "DBNameEdit"
+                                    << "Database File Name"
+                                    << "";
+        QTest::newRow("DSNNameEdit") << "DSNNameEdit"
+                                     << "DSN Name"
+                                     << "";
+        QTest::newRow("DirectoryEdit") << "DirectoryEdit"
+                                       << "Directory for Database"
+                                       << "";
+        QTest::newRow("Memo1") << "Memo1"
+                               << "Message log"
+                               << "";
+        QTest::newRow("DBNameBtn") << "DBNameBtn"
+                                   << "Browse"
+                                   << "Browse for the Access database file";
+        QTest::newRow("DirBrowseBtn") << "DirBrowseBtn"
+                                      << "Browse"
+                                      << "Browse for the directory of the database";
     }
     void accessibleNames() {
         QFETCH(QString, name);

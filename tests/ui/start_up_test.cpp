@@ -68,9 +68,8 @@ private slots:
     // An exception escaping start-up is shown with its message; the result
     // is still 0.
     void exceptionDuringStartUp() {
-        const int result = g_application->Run([]() -> std::unique_ptr<TForm1> {
-            throw std::runtime_error("Cannot create the form: out of resources");
-        });
+        const int result = g_application->Run(
+            []() -> std::unique_ptr<TForm1> { throw std::runtime_error("Cannot create the form: out of resources"); });
         QCOMPARE(result, 0);
         QCOMPARE(g_toolkit->boxes.size(), std::size_t(1));
         QCOMPARE(g_toolkit->boxes[0].text, std::string("Cannot create the form: out of resources"));
@@ -112,15 +111,33 @@ private slots:
         QTest::addColumn<QString>("x11");
         QTest::addColumn<QString>("wayland");
         QTest::addColumn<bool>("missing");
-        QTest::newRow("X11 desktop") << "" << ":0" << "" << false;
-        QTest::newRow("Wayland desktop") << "" << "" << "wayland-0" << false;
-        QTest::newRow("nothing") << "" << "" << "" << true;
-        QTest::newRow("offscreen") << "offscreen" << "" << "" << false;
-        QTest::newRow("xcb without DISPLAY") << "xcb" << "" << "wayland-0" << true;
-        QTest::newRow("xcb with DISPLAY") << "xcb" << ":99" << "" << false;
-        QTest::newRow("wayland without socket") << "wayland" << ":0" << "" << true;
-        QTest::newRow("fallback list") << "wayland;xcb" << ":0" << "" << false;
-        QTest::newRow("plugin arguments") << "xcb:nomitshm" << ":1" << "" << false;
+        QTest::newRow("X11 desktop") << ""
+                                     << ":0"
+                                     << "" << false;
+        QTest::newRow("Wayland desktop") << ""
+                                         << ""
+                                         << "wayland-0" << false;
+        QTest::newRow("nothing") << ""
+                                 << ""
+                                 << "" << true;
+        QTest::newRow("offscreen") << "offscreen"
+                                   << ""
+                                   << "" << false;
+        QTest::newRow("xcb without DISPLAY") << "xcb"
+                                             << ""
+                                             << "wayland-0" << true;
+        QTest::newRow("xcb with DISPLAY") << "xcb"
+                                          << ":99"
+                                          << "" << false;
+        QTest::newRow("wayland without socket") << "wayland"
+                                                << ":0"
+                                                << "" << true;
+        QTest::newRow("fallback list") << "wayland;xcb"
+                                       << ":0"
+                                       << "" << false;
+        QTest::newRow("plugin arguments") << "xcb:nomitshm"
+                                          << ":1"
+                                          << "" << false;
     }
     void missingDisplay() {
         QFETCH(QString, platform);
@@ -150,8 +167,12 @@ private slots:
         QTest::addColumn<QString>("platform");
         QTest::addColumn<QString>("display");
         QTest::addColumn<QString>("says");
-        QTest::newRow("no display at all") << "" << "" << "no display found";
-        QTest::newRow("display that is not there") << "xcb" << ":987" << "cannot open a window";
+        QTest::newRow("no display at all") << ""
+                                           << ""
+                                           << "no display found";
+        QTest::newRow("display that is not there") << "xcb"
+                                                   << ":987"
+                                                   << "cannot open a window";
     }
     void programWithoutDisplay() {
         QFETCH(QString, platform);
@@ -159,9 +180,7 @@ private slots:
         QFETCH(QString, says);
         const auto result = tarnwick::testing::RunCommand(
             {TARNWICK_PROGRAM},
-            {{"QT_QPA_PLATFORM", platform.toStdString()},
-             {"DISPLAY", display.toStdString()},
-             {"WAYLAND_DISPLAY", ""}});
+            {{"QT_QPA_PLATFORM", platform.toStdString()}, {"DISPLAY", display.toStdString()}, {"WAYLAND_DISPLAY", ""}});
         QVERIFY2(result.exitCode == 1, result.output.c_str());
         QVERIFY2(result.output.find(says.toStdString()) != std::string::npos, result.output.c_str());
     }

@@ -128,14 +128,30 @@ private slots:
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("bareName");
         QTest::addColumn<QString>("directory");
-        QTest::newRow("in a folder") << "/srv/data/sales.mdb" << "sales.mdb" << "/srv/data/";
-        QTest::newRow("at the root") << "/x.mdb" << "x.mdb" << "/";
-        QTest::newRow("no slash") << "sales.mdb" << "sales.mdb" << "";
-        QTest::newRow("relative path") << "data/sales.mdb" << "sales.mdb" << "data/";
-        QTest::newRow("any extension") << "/srv/notes.txt" << "notes.txt" << "/srv/";
-        QTest::newRow("ends in a slash") << "/srv/data/" << "" << "/srv/data/";
-        QTest::newRow("backslash is no separator") << "/srv/a\\b.mdb" << "a\\b.mdb" << "/srv/";
-        QTest::newRow("not ASCII") << "/srv/données/ventes.mdb" << "ventes.mdb" << "/srv/données/";
+        QTest::newRow("in a folder") << "/srv/data/sales.mdb"
+                                     << "sales.mdb"
+                                     << "/srv/data/";
+        QTest::newRow("at the root") << "/x.mdb"
+                                     << "x.mdb"
+                                     << "/";
+        QTest::newRow("no slash") << "sales.mdb"
+                                  << "sales.mdb"
+                                  << "";
+        QTest::newRow("relative path") << "data/sales.mdb"
+                                       << "sales.mdb"
+                                       << "data/";
+        QTest::newRow("any extension") << "/srv/notes.txt"
+                                       << "notes.txt"
+                                       << "/srv/";
+        QTest::newRow("ends in a slash") << "/srv/data/"
+                                         << ""
+                                         << "/srv/data/";
+        QTest::newRow("backslash is no separator") << "/srv/a\\b.mdb"
+                                                   << "a\\b.mdb"
+                                                   << "/srv/";
+        QTest::newRow("not ASCII") << "/srv/données/ventes.mdb"
+                                   << "ventes.mdb"
+                                   << "/srv/données/";
     }
     void splitFileName() {
         QFETCH(QString, fileName);
@@ -150,10 +166,14 @@ private slots:
     void fileFilter_data() {
         QTest::addColumn<QString>("filter");
         QTest::addColumn<QString>("qtFilter");
-        QTest::newRow("the form's filter") << "MS Access Database|*.mdb" << "MS Access Database (*.mdb)";
-        QTest::newRow("two entries") << "Access|*.mdb|All files|*" << "Access (*.mdb);;All files (*)";
-        QTest::newRow("several patterns") << "Databases|*.mdb;*.accdb" << "Databases (*.mdb *.accdb)";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("the form's filter") << "MS Access Database|*.mdb"
+                                           << "MS Access Database (*.mdb)";
+        QTest::newRow("two entries") << "Access|*.mdb|All files|*"
+                                     << "Access (*.mdb);;All files (*)";
+        QTest::newRow("several patterns") << "Databases|*.mdb;*.accdb"
+                                          << "Databases (*.mdb *.accdb)";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void fileFilter() {
         QFETCH(QString, filter);
@@ -166,10 +186,10 @@ private slots:
         QTest::addColumn<int>("icon");
         QTest::addColumn<int>("buttons");
         QTest::newRow("MB_ICONERROR") << 16U << int(QMessageBox::Critical) << int(QMessageBox::Ok);
-        QTest::newRow("MB_OKCANCEL | MB_ICONWARNING") << 49U << int(QMessageBox::Warning)
-                                                      << int(QMessageBox::Ok | QMessageBox::Cancel);
-        QTest::newRow("MB_YESNO | MB_ICONQUESTION") << 36U << int(QMessageBox::Question)
-                                                    << int(QMessageBox::Yes | QMessageBox::No);
+        QTest::newRow("MB_OKCANCEL | MB_ICONWARNING")
+            << 49U << int(QMessageBox::Warning) << int(QMessageBox::Ok | QMessageBox::Cancel);
+        QTest::newRow("MB_YESNO | MB_ICONQUESTION")
+            << 36U << int(QMessageBox::Question) << int(QMessageBox::Yes | QMessageBox::No);
         QTest::newRow("MB_OK") << 0U << int(QMessageBox::NoIcon) << int(QMessageBox::Ok);
         QTest::newRow("MB_ICONINFORMATION") << 64U << int(QMessageBox::Information) << int(QMessageBox::Ok);
     }
@@ -192,8 +212,8 @@ private slots:
         QTest::newRow("closed with OK/Cancel") << int(QMessageBox::NoButton) << okCancel << ui::IDCANCEL;
         QTest::newRow("closed with OK only") << int(QMessageBox::NoButton) << int(QMessageBox::Ok) << ui::IDOK;
         QTest::newRow("Yes") << int(QMessageBox::Yes) << int(QMessageBox::Yes | QMessageBox::No) << ui::IDYES;
-        QTest::newRow("closed with Yes/No") << int(QMessageBox::NoButton) << int(QMessageBox::Yes | QMessageBox::No)
-                                            << ui::IDNO;
+        QTest::newRow("closed with Yes/No")
+            << int(QMessageBox::NoButton) << int(QMessageBox::Yes | QMessageBox::No) << ui::IDNO;
     }
     void messageBoxAnswer() {
         QFETCH(int, clicked);
@@ -280,8 +300,8 @@ private slots:
             }
         });
         std::string directory;
-        QVERIFY(ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt,
-                                                1000));
+        QVERIFY(
+            ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt, 1000));
         QCOMPARE(QString::fromStdString(directory), wanted);
         QVERIFY(QFileInfo(wanted).isDir());
         QVERIFY(prompt.seen);
@@ -305,8 +325,8 @@ private slots:
             chooser->reject();
         });
         std::string directory = "unchanged";
-        QVERIFY(!ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt,
-                                                 1000));
+        QVERIFY(
+            !ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt, 1000));
         QVERIFY(prompt.seen);
         QVERIFY(stillOpen);
         QCOMPARE(directory, std::string("unchanged"));
@@ -328,8 +348,8 @@ private slots:
             }
         });
         std::string directory;
-        QVERIFY(ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt,
-                                                1000));
+        QVERIFY(
+            ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt, 1000));
         QCOMPARE(initial, dir_.path());
         QCOMPARE(directory, std::string("data"));
     }
@@ -347,8 +367,8 @@ private slots:
             chooser->reject();
         });
         std::string directory;
-        QVERIFY(!ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt,
-                                                 1000));
+        QVERIFY(
+            !ui::QtToolkit().SelectDirectory(directory, ui::sdAllowCreate | ui::sdPerformCreate | ui::sdPrompt, 1000));
         QVERIFY(error.seen);
         QCOMPARE(error.icon, QMessageBox::Critical);
         QVERIFY(stillOpen);

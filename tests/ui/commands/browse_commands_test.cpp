@@ -46,11 +46,18 @@ private slots:
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("database");
         QTest::addColumn<QString>("directory");
-        QTest::newRow("file in a folder") << "/srv/data/sales.mdb" << "sales.mdb" << "/srv/data/";
-        QTest::newRow("file at the root") << "/x.mdb" << "x.mdb" << "/";
-        QTest::newRow("extension not checked") << "/home/ann/notes.txt" << "notes.txt" << "/home/ann/";
-        QTest::newRow("blanks and non-ASCII kept")
-            << "/srv/My Data/Données 2024.mdb" << "Données 2024.mdb" << "/srv/My Data/";
+        QTest::newRow("file in a folder") << "/srv/data/sales.mdb"
+                                          << "sales.mdb"
+                                          << "/srv/data/";
+        QTest::newRow("file at the root") << "/x.mdb"
+                                          << "x.mdb"
+                                          << "/";
+        QTest::newRow("extension not checked") << "/home/ann/notes.txt"
+                                               << "notes.txt"
+                                               << "/home/ann/";
+        QTest::newRow("blanks and non-ASCII kept") << "/srv/My Data/Données 2024.mdb"
+                                                   << "Données 2024.mdb"
+                                                   << "/srv/My Data/";
     }
 
     void confirmedFileFillsBothFields() {

@@ -174,23 +174,38 @@ private slots:
         const QString dsnSemicolon = "DSN name can not contain ';'.";
         const QString dirSemicolon = "Directory can not contain ';'.";
 
-        QTest::newRow("all three empty") << "" << "" << "" << true << dbEmpty + "\n" + dsnEmpty + "\n" + dirEmpty;
-        QTest::newRow("DSN and directory empty: no leading line feed")
-            << "sales.mdb" << "" << "" << true << dsnEmpty + "\n" + dirEmpty;
-        QTest::newRow("only the database empty") << "" << "Sales" << "/srv/data/" << true << dbEmpty;
-        QTest::newRow("only the directory empty, Cancel disabled")
-            << "sales.mdb" << "Sales" << "" << false << dirEmpty;
-        QTest::newRow("DSN name adding a driver of its own")
-            << "sales.mdb" << "a;Driver=/tmp/x.so" << "/srv/data/" << true << dsnSemicolon;
-        QTest::newRow("semicolon in the database name") << "sales;x.mdb" << "Sales" << "/srv/data/" << true
-                                                        << dbSemicolon;
-        QTest::newRow("semicolon in the directory, Cancel disabled")
-            << "sales.mdb" << "Sales" << "/srv/data;PWD=x/" << false << dirSemicolon;
-        QTest::newRow("a lone semicolon") << ";" << "Sales" << "/srv/data/" << true << dbSemicolon;
+        QTest::newRow("all three empty") << ""
+                                         << ""
+                                         << "" << true << dbEmpty + "\n" + dsnEmpty + "\n" + dirEmpty;
+        QTest::newRow("DSN and directory empty: no leading line feed") << "sales.mdb"
+                                                                       << ""
+                                                                       << "" << true << dsnEmpty + "\n" + dirEmpty;
+        QTest::newRow("only the database empty") << ""
+                                                 << "Sales"
+                                                 << "/srv/data/" << true << dbEmpty;
+        QTest::newRow("only the directory empty, Cancel disabled") << "sales.mdb"
+                                                                   << "Sales"
+                                                                   << "" << false << dirEmpty;
+        QTest::newRow("DSN name adding a driver of its own") << "sales.mdb"
+                                                             << "a;Driver=/tmp/x.so"
+                                                             << "/srv/data/" << true << dsnSemicolon;
+        QTest::newRow("semicolon in the database name") << "sales;x.mdb"
+                                                        << "Sales"
+                                                        << "/srv/data/" << true << dbSemicolon;
+        QTest::newRow("semicolon in the directory, Cancel disabled") << "sales.mdb"
+                                                                     << "Sales"
+                                                                     << "/srv/data;PWD=x/" << false << dirSemicolon;
+        QTest::newRow("a lone semicolon") << ";"
+                                          << "Sales"
+                                          << "/srv/data/" << true << dbSemicolon;
         QTest::newRow("semicolons in all three")
-            << "a;b" << ";" << "c;" << true << dbSemicolon + "\n" + dsnSemicolon + "\n" + dirSemicolon;
+            << "a;b"
+            << ";"
+            << "c;" << true << dbSemicolon + "\n" + dsnSemicolon + "\n" + dirSemicolon;
         QTest::newRow("empty fields first, then semicolons")
-            << "" << "x;y" << "" << true << dbEmpty + "\n" + dirEmpty + "\n" + dsnSemicolon;
+            << ""
+            << "x;y"
+            << "" << true << dbEmpty + "\n" + dirEmpty + "\n" + dsnSemicolon;
     }
 
     void refusesMissingOrUnsafeValues() {

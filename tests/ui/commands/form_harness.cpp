@@ -101,16 +101,16 @@ void ShowAsMainWindow(TForm1& form) {
 QString LogText(const TForm1& form) { return form.Memo1->toPlainText(); }
 
 FormState StateOf(const TForm1& form) {
-    return {form.DBNameEdit->text(),    form.DSNNameEdit->text(),        form.DirectoryEdit->text(),
+    return {form.DBNameEdit->text(),      form.DSNNameEdit->text(),          form.DirectoryEdit->text(),
             form.CancelBBtn->isEnabled(), form.StatusBar1->currentMessage(), form.DBNameEditTag()};
 }
 
 char* toString(const FormState& state) {
-    const QString text = QStringLiteral("database '%1', DSN '%2', directory '%3', Cancel %4, status '%5', flag %6")
-                             .arg(state.database, state.dataSource, state.directory,
-                                  state.cancelEnabled ? QStringLiteral("enabled") : QStringLiteral("disabled"),
-                                  state.status)
-                             .arg(state.mustCreate);
+    const QString text =
+        QStringLiteral("database '%1', DSN '%2', directory '%3', Cancel %4, status '%5', flag %6")
+            .arg(state.database, state.dataSource, state.directory,
+                 state.cancelEnabled ? QStringLiteral("enabled") : QStringLiteral("disabled"), state.status)
+            .arg(state.mustCreate);
     return QTest::toString(text);
 }
 

@@ -66,8 +66,8 @@ class CountingInstaller : public dsn::Installer {
 public:
     bool ConfigDataSource(void* parentWindow, std::uint16_t request, const char* driver,
                           const char* attributes) override;
-    std::int16_t InstallerError(std::uint16_t index, std::uint32_t* errorCode, char* message,
-                                std::uint16_t capacity, std::uint16_t* textLength) override;
+    std::int16_t InstallerError(std::uint16_t index, std::uint32_t* errorCode, char* message, std::uint16_t capacity,
+                                std::uint16_t* textLength) override;
 
     int requests = 0;
 };
@@ -118,8 +118,7 @@ void Fill(TForm1& form, const QString& database, const QString& dataSource, cons
 // window nobody will close.
 class BoxAnswerer {
 public:
-    explicit BoxAnswerer(QMessageBox::StandardButton button,
-                           std::function<void(QDialog*)> answerDialog = {});
+    explicit BoxAnswerer(QMessageBox::StandardButton button, std::function<void(QDialog*)> answerDialog = {});
     ~BoxAnswerer();
     BoxAnswerer(const BoxAnswerer&) = delete;
     BoxAnswerer& operator=(const BoxAnswerer&) = delete;
