@@ -8,7 +8,7 @@ set -euo pipefail
 top=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$top"
 seconds="${FUZZ_SECONDS:-30}"
-fuzzers=(attribute_list ini_document system_dsn_request parameter_substitution access_file)
+fuzzers=(attribute_list ini_document system_dsn_request parameter_substitution access_file access_sql_rewrite)
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DTARNWICK_FUZZ=ON -DTARNWICK_UI=OFF -DBUILD_TESTING=OFF >/dev/null
