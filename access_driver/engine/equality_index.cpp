@@ -37,9 +37,9 @@ std::optional<std::uint64_t> NumberKey(double v) {
 }
 
 // The key of a text: the ACCESS collation's own sort key, so that two texts
-// share a key exactly when that collation calls them equal (case, ß and ss,
-// σ and ς, ligatures and full-width forms, ignorable characters), while
-// accents keep them apart. Texts equal under BINARY or NOCASE are equal under
+// share a key exactly when that collation calls them equal (case, σ and ς,
+// ligatures and full-width forms, ignorable characters), while accents, and
+// ß against ss, keep them apart. Texts equal under BINARY or NOCASE are equal under
 // ACCESS too, so the same key serves those collations; SQLite checks every
 // row it is given. None when the collator cannot build the key.
 std::optional<std::uint64_t> TextKey(std::string_view utf8) {
