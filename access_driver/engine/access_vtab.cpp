@@ -71,6 +71,10 @@ int Disconnect(sqlite3_vtab* vtab) {
     return SQLITE_OK;
 }
 
+// The collations the equality index can serve: its text keys are the ACCESS
+// collation's, and texts equal under BINARY or NOCASE are equal under ACCESS
+// too, so a lookup returns every row that can match and SQLite's own check of
+// each row keeps only those that do. Any other collation scans.
 bool CollationServed(const char* collation) {
     return !collation || strcasecmp(collation, "BINARY") == 0 || strcasecmp(collation, "NOCASE") == 0 ||
            strcasecmp(collation, "ACCESS") == 0;

@@ -2,12 +2,11 @@
 
 #include <algorithm>
 #include <bit>
-#include <clocale>
-#include <cwctype>
+#include <iterator>
 #include <string>
 #include <string_view>
 
-#include <locale.h>
+#include "access_collation.h"
 
 namespace tarnwick::access {
 namespace {
@@ -37,57 +36,18 @@ std::optional<std::uint64_t> NumberKey(double v) {
     return Hash('n', std::string_view(reinterpret_cast<const char*>(&bits), sizeof bits));
 }
 
-locale_t Utf8Locale() {
-    static const locale_t locale = [] {
-        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-        return l ? l : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
-    }();
-    return locale;
-}
-
-// Lower-cases every code point (ASCII and beyond); bytes that are no valid
-// UTF-8 are kept as they are.
-std::string Folded(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    const locale_t locale = Utf8Locale();
-    for (std::size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x80) {
-            out.push_back(static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c));
-            ++i;
-            continue;
-        }
-        const int len = c >= 0xf0 ? 4 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 1;
-        if (len == 1 || i + static_cast<std::size_t>(len) > text.size()) {
-            out.push_back(static_cast<char>(c));
-            ++i;
-            continue;
-        }
-        char32_t cp = c & (0x7f >> len);
-        for (int k = 1; k < len; ++k) {
-            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3f);
-        }
-        const auto lower = static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), locale));
-        // Write the lowered code point back as UTF-8.
-        if (lower < 0x80) {
-            out.push_back(static_cast<char>(lower));
-        } else if (lower < 0x800) {
-            out.push_back(static_cast<char>(0xc0 | (lower >> 6)));
-            out.push_back(static_cast<char>(0x80 | (lower & 0x3f)));
-        } else if (lower < 0x10000) {
-            out.push_back(static_cast<char>(0xe0 | (lower >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((lower >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (lower & 0x3f)));
-        } else {
-            out.push_back(static_cast<char>(0xf0 | (lower >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((lower >> 12) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | ((lower >> 6) & 0x3f)));
-            out.push_back(static_cast<char>(0x80 | (lower & 0x3f)));
-        }
-        i += static_cast<std::size_t>(len);
+// The key of a text: the ACCESS collation's own sort key, so that two texts
+// share a key exactly when that collation calls them equal (case, σ and ς,
+// ligatures and full-width forms, ignorable characters), while accents, and
+// ß against ss, keep them apart. Texts equal under BINARY or NOCASE are equal under
+// ACCESS too, so the same key serves those collations; SQLite checks every
+// row it is given. None when the collator cannot build the key.
+std::optional<std::uint64_t> TextKey(std::string_view utf8) {
+    const std::string key = AccessCollationKey(utf8);
+    if (key.empty()) {
+        return std::nullopt;
     }
-    return out;
+    return Hash('t', key);
 }
 
 bool IsNumeric(ColumnKind kind) {
@@ -99,18 +59,27 @@ bool IsNumeric(ColumnKind kind) {
 
 bool IsIndexable(ColumnKind kind) { return kind != ColumnKind::Binary; }
 
-std::optional<std::uint64_t> KeyOfCell(const Cell& cell, ColumnKind kind) {
+CellKey KeyOfCell(const Cell& cell, ColumnKind kind) {
+    CellKey out;
+    std::optional<std::uint64_t> key;
     if (IsNumeric(kind)) {
         switch (cell.type) {
-        case Cell::Type::Integer: return NumberKey(static_cast<double>(cell.integer));
-        case Cell::Type::Real: return NumberKey(cell.real);
-        default: return std::nullopt;
+        case Cell::Type::Integer: key = NumberKey(static_cast<double>(cell.integer)); break;
+        case Cell::Type::Real: key = NumberKey(cell.real); break;
+        default: break;
+        }
+    } else if (cell.type == Cell::Type::Text) {
+        key = TextKey(cell.bytes);
+        if (!key) {
+            out.kind = CellKey::Kind::Unkeyed;
+            return out;
         }
     }
-    if (cell.type == Cell::Type::Text) {
-        return Hash('t', Folded(cell.bytes));
+    if (key) {
+        out.kind = CellKey::Kind::Key;
+        out.key = *key;
     }
-    return std::nullopt;
+    return out;
 }
 
 Probe ProbeFor(sqlite3_value* value, ColumnKind kind) {
@@ -133,7 +102,7 @@ Probe ProbeFor(sqlite3_value* value, ColumnKind kind) {
         // A number compared with a text column may be compared as a number
         // (' 5' equals 5), which no text key can answer: those scan.
         const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-        key = Hash('t', Folded(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value)))));
+        key = TextKey(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value))));
     }
     if (key) {
         probe.kind = Probe::Kind::Key;
@@ -146,22 +115,32 @@ EqualityIndex EqualityIndex::Build(TableReader& reader, unsigned column, ColumnK
     EqualityIndex index;
     reader.Rewind();
     while (reader.Next()) {
-        if (auto key = KeyOfCell(reader.Read(column), kind)) {
-            index.entries_.emplace_back(*key, reader.Position());
+        const CellKey key = KeyOfCell(reader.Read(column), kind);
+        if (key.kind == CellKey::Kind::Key) {
+            index.entries_.emplace_back(key.key, reader.Position());
+        } else if (key.kind == CellKey::Kind::Unkeyed) {
+            index.unkeyed_.push_back(reader.Position());
         }
     }
     reader.Rewind();
     std::sort(index.entries_.begin(), index.entries_.end());
     index.entries_.shrink_to_fit();
+    index.unkeyed_.shrink_to_fit();
     return index;
 }
 
 std::vector<std::uint64_t> EqualityIndex::Lookup(std::uint64_t key) const {
-    std::vector<std::uint64_t> out;
+    std::vector<std::uint64_t> keyed;
     auto it = std::lower_bound(entries_.begin(), entries_.end(), std::make_pair(key, std::uint64_t{0}));
     for (; it != entries_.end() && it->first == key; ++it) {
-        out.push_back(it->second);
+        keyed.push_back(it->second);
     }
+    if (unkeyed_.empty()) {
+        return keyed;
+    }
+    std::vector<std::uint64_t> out;
+    out.reserve(keyed.size() + unkeyed_.size());
+    std::merge(keyed.begin(), keyed.end(), unkeyed_.begin(), unkeyed_.end(), std::back_inserter(out));
     return out;
 }
 

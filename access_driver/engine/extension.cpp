@@ -4,19 +4,13 @@
 #include <sqlite3.h>
 
 #include "access_engine.h"
-#if __has_include("access_functions.h")
 #include "access_functions.h"
-#define TARNWICK_HAVE_ACCESS_FUNCTIONS 1
-#endif
 
 extern "C" __attribute__((visibility("default"))) int sqlite3_tarnwickmdbodbc_init(sqlite3* db, char** error,
                                                                                    const void*) {
-    int rc = SQLITE_OK;
-#ifdef TARNWICK_HAVE_ACCESS_FUNCTIONS
     // The functions first: the collation they register decides how the
     // tables declare their text columns.
-    rc = tarnwick::access::RegisterAccessFunctions(db);
-#endif
+    int rc = tarnwick::access::RegisterAccessFunctions(db);
     if (rc == SQLITE_OK) {
         rc = tarnwick::access::RegisterAccessEngine(db);
     }

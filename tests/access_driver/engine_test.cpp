@@ -24,7 +24,9 @@
 #include <unistd.h>
 
 #include "access_engine.h"
+#include "access_functions.h"
 #include "mdb_table.h"
+#include "statement_rewrite.h"
 
 namespace {
 
@@ -156,6 +158,9 @@ struct Db {
     sqlite3* db = nullptr;
     Db() {
         sqlite3_open(":memory:", &db);
+        // As the extension's entry point does: the collation first, so that
+        // the tables declare their text columns COLLATE ACCESS.
+        EXPECT_EQ(tarnwick::access::RegisterAccessFunctions(db), SQLITE_OK);
         EXPECT_EQ(tarnwick::access::RegisterAccessEngine(db), SQLITE_OK);
     }
     ~Db() { sqlite3_close(db); }
@@ -486,6 +491,147 @@ TEST(EngineLargeFileTest, ValuesJoinsAndLookupsAgreeWithMdbExport) {
     EXPECT_EQ(db.Query("SELECT count(*) FROM Table1 WHERE E IN (5, 6, 7, NULL)").at(0).at(0), "3");
 }
 
+// Texts that the ACCESS collation (the root collation at secondary
+// strength) calls equal (case, final sigma, a ligature, full-width letters,
+// an ignorable soft hyphen) and texts it keeps apart (accents, ß from ss,
+// which the root collation weighs as ss with a secondary difference, a
+// trailing space, ue for ü), written into a copy of dates.mdb by the
+// generator. Each group holds the texts equal to each other.
+const std::vector<std::vector<std::string>> kEqualTexts = {
+    {"Straße", "STRAßE"}, {"STRASSE", "strasse"}, {"Strasse "},       {"ΣΟΦΟΣ", "σοφος", "σοφοσ"}, {"Müller", "MÜLLER"},
+    {"Muller"},                       {"Mueller"},        {"\uFB01le", "FILE", "\uFF26\uFF49\uFF4C\uFF45", "fi\u00ADle"},
+    {"résumé", "RÉSUMÉ"},             {"resume"},         {"Resumé"},
+};
+
+class TextsFile {
+public:
+    TextsFile() {
+        char dir[] = "/tmp/tarnwick-engine-XXXXXX";
+        dir_ = mkdtemp(dir);
+        path = dir_ + "/texts.mdb";
+        std::vector<std::string> args = {TARNWICK_MAKE_ACCESS_FILE, "--texts", Fixture("dates.mdb"), path};
+        for (const auto& group : kEqualTexts) {
+            args.insert(args.end(), group.begin(), group.end());
+        }
+        ::Run(args);
+    }
+    ~TextsFile() { fs::remove_all(dir_); }
+    std::string path;
+
+private:
+    std::string dir_;
+};
+
+// IDCol of every row whose ShortTextCol, as mdb-export prints it, is one of texts.
+std::vector<Value> ExportedIdsOf(const Export& e, const std::vector<std::string>& texts) {
+    std::vector<Value> ids;
+    for (const auto& row : e.rows) {
+        if (row[5] && std::find(texts.begin(), texts.end(), *row[5]) != texts.end()) {
+            ids.push_back(row[0]);
+        }
+    }
+    return ids;
+}
+
+std::vector<Value> FirstColumn(const std::vector<std::vector<Value>>& rows) {
+    std::vector<Value> out;
+    for (const auto& row : rows) {
+        out.push_back(row.at(0));
+    }
+    return out;
+}
+
+struct TextLookupCase {
+    const char* name;
+    const char* probe;
+    const char* collation;  // of the comparison; empty: the column's
+    std::vector<std::string> equal;
+};
+
+class EngineTextLookupTest : public ::testing::TestWithParam<TextLookupCase> {};
+
+// A lookup through the equality index finds exactly the rows a full scan
+// under the same collation finds, and the rows the exported texts say.
+TEST_P(EngineTextLookupTest, FindsWhatTheCollationCallsEqual) {
+    const TextLookupCase& c = GetParam();
+    TextsFile file;
+    const Export e = ExportTable(file.path, "DateTest");
+    ASSERT_EQ(e.columns.at(5), "ShortTextCol");
+    const std::vector<Value> expected = ExportedIdsOf(e, c.equal);
+    const std::string collate = *c.collation ? std::string(" COLLATE ") + c.collation : "";
+    const std::string lookup = "SELECT IDCol FROM DateTest WHERE ShortTextCol = ?" + collate + " ORDER BY IDCol";
+    // Concatenation leaves no column for the index, and no collation.
+    const std::string scan = "SELECT IDCol FROM DateTest WHERE ShortTextCol || '' = ? COLLATE " +
+                             std::string(*c.collation ? c.collation : "ACCESS") + " ORDER BY IDCol";
+    Db db;
+    db.Open(file.path);
+    const auto plan = db.Query("EXPLAIN QUERY PLAN " + lookup, {c.probe});
+    EXPECT_NE(plan.at(0).at(3)->find("INDEX 6"), std::string::npos) << *plan.at(0).at(3);
+    EXPECT_EQ(FirstColumn(db.Query(lookup, {c.probe})), expected);
+    EXPECT_EQ(FirstColumn(db.Query(scan, {c.probe})), expected);
+    if (!*c.collation) {
+        // As a client's statement arrives: rewritten, which collates the right side too.
+        const auto rewritten =
+            tarnwick::access::RewriteAccessSql("SELECT IDCol FROM DateTest WHERE ShortTextCol = ? ORDER BY IDCol");
+        ASSERT_EQ(rewritten.error, "");
+        EXPECT_EQ(FirstColumn(db.Query(rewritten.sql, {c.probe})), expected) << rewritten.sql;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Collations, EngineTextLookupTest,
+    ::testing::Values(
+        TextLookupCase{"ss_is_not_sharp_s", "Strasse", "", {"STRASSE", "strasse"}},
+        TextLookupCase{"sharp_s_case", "straße", "", {"Straße", "STRAßE"}},
+        TextLookupCase{"trailing_space_counts", "STRASSE ", "", {"Strasse "}},
+        TextLookupCase{"final_sigma", "Σοφος", "", {"ΣΟΦΟΣ", "σοφος", "σοφοσ"}},
+        TextLookupCase{"case_of_accented_letter", "müller", "", {"Müller", "MÜLLER"}},
+        TextLookupCase{"accent_kept_apart", "MULLER", "", {"Muller"}},
+        TextLookupCase{"ue_is_not_u_umlaut", "MUELLER", "", {"Mueller"}},
+        TextLookupCase{"ligature_full_width_ignorable", "File", "",
+                       {"\uFB01le", "FILE", "\uFF26\uFF49\uFF4C\uFF45", "fi\u00ADle"}},
+        TextLookupCase{"accents_all_kept", "Résumé", "", {"résumé", "RÉSUMÉ"}},
+        TextLookupCase{"unaccented", "RESUME", "", {"resume"}},
+        TextLookupCase{"no_such_text", "strase", "", {}},
+        TextLookupCase{"binary_exact_bytes", "STRAßE", "BINARY", {"STRAßE"}},
+        TextLookupCase{"binary_case_differs", "straße", "BINARY", {}},
+        TextLookupCase{"nocase_ascii_only", "müller", "NOCASE", {"Müller"}},
+        TextLookupCase{"nocase_ascii_letters", "STRASSE", "NOCASE", {"STRASSE", "strasse"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A self-join on the text column pairs every two texts of a group, through
+// the index built on the inner table.
+TEST(EngineTextLookupTest, SelfJoinPairsEqualTexts) {
+    TextsFile file;
+    const Export e = ExportTable(file.path, "DateTest");
+    // Every exported text belongs to its group, or (the fixture's own rows,
+    // all different) to one of its own.
+    long long pairs = 0;
+    std::size_t grouped = 0;
+    for (const auto& group : kEqualTexts) {
+        const auto n = static_cast<long long>(ExportedIdsOf(e, group).size());
+        EXPECT_EQ(n, static_cast<long long>(group.size()));
+        pairs += n * n;
+        grouped += static_cast<std::size_t>(n);
+    }
+    for (const auto& row : e.rows) {
+        pairs += row[5] ? 1 : 0;
+    }
+    pairs -= static_cast<long long>(grouped);
+    const std::string join = "SELECT count(*) FROM DateTest a JOIN DateTest b ON a.ShortTextCol = b.ShortTextCol";
+    Db db;
+    db.Open(file.path);
+    std::string plan;
+    for (const auto& row : db.Query("EXPLAIN QUERY PLAN " + join)) {
+        plan += *row.at(3) + "\n";
+    }
+    EXPECT_NE(plan.find("INDEX 6"), std::string::npos) << plan;
+    EXPECT_EQ(db.Query(join).at(0).at(0), std::to_string(pairs));
+    EXPECT_EQ(db.Query("SELECT count(*) FROM DateTest a JOIN DateTest b ON a.ShortTextCol || '' = b.ShortTextCol "
+                       "COLLATE ACCESS").at(0).at(0),
+              std::to_string(pairs));
+}
+
 // A memo stored as a chain of long-value pages, written by the generator:
 // character i is 'a' + i % 26, with 'é' at every 1000th place.
 class EngineLongMemoTest : public ::testing::TestWithParam<long> {};
@@ -538,6 +684,32 @@ TEST(EngineExtensionTest, LoadsUnderTheDriversFileName) {
     EXPECT_EQ(sqlite3_column_int(stmt, 0), 2);
     sqlite3_finalize(stmt);
     sqlite3_close(db);
+}
+
+// The entry point registers the ACCESS collation before the tables are
+// declared: a lookup of a non-ASCII text in another case finds the row
+// mdb-export prints (SQLite's NOCASE folds ASCII letters only).
+TEST(EngineExtensionTest, DeclaresTextColumnsWithTheAccessCollation) {
+    const std::string file = Fixture("jackcess/testUnicodeCompV2003.mdb");
+    const Export e = ExportTable(file, "Table");
+    std::vector<Value> expected;
+    for (const auto& row : e.rows) {
+        if (row[1] == Value("ümlaut")) {
+            expected.push_back(row[0]);
+        }
+    }
+    ASSERT_EQ(expected.size(), 1u);
+    sqlite3* db = nullptr;
+    sqlite3_open(":memory:", &db);
+    sqlite3_enable_load_extension(db, 1);
+    ASSERT_EQ(sqlite3_load_extension(db, TARNWICK_ENGINE_EXTENSION, nullptr, nullptr), SQLITE_OK);
+    Db wrapper;
+    std::swap(wrapper.db, db);
+    sqlite3_close(db);
+    wrapper.Open(file);
+    const std::string lookup = "SELECT ID FROM \"Table\" WHERE Unicode = ?";
+    EXPECT_EQ(FirstColumn(wrapper.Query(lookup, {"ÜMLAUT"})), expected);
+    EXPECT_EQ(FirstColumn(wrapper.Query(lookup, {"umlaut"})), std::vector<Value>{});
 }
 
 struct StatementCase {

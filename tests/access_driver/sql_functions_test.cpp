@@ -235,7 +235,11 @@ TEST(AccessCollation, TextColumnSortsAndGroupsIgnoringCase) {
 // and orders as it does.
 TEST(AccessCollation, KeysAgreeWithCollation) {
     SqlTestDatabase db;
-    const char* texts[] = {"ärger", "ÄRGER", "Ärger ", "arger", "e", "é", "E", "f", "Straße", "ΣΟΦΙΑ", "σοφια", ""};
+    // Case, ß and ss, final sigma, a ligature, full-width letters, a soft
+    // hyphen (ignorable), accents, and bytes that are no UTF-8.
+    const char* texts[] = {"ärger", "ÄRGER", "Ärger ", "arger", "e", "é", "E", "f", "Straße", "STRASSE", "strase",
+                           "ΣΟΦΟΣ", "σοφος", "σοφοσ", "ΣΟΦΙΑ", "σοφια", "\uFB01le", "FILE", "\uFF26\uFF29\uFF2C\uFF25",
+                           "fi\u00ADle", "fi-le", "résumé", "resume", "\xff", "a\xc3", "a\xef\xbf\xbd", ""};
     for (const char* left : texts) {
         for (const char* right : texts) {
             const QueryResult result =
@@ -250,6 +254,9 @@ TEST(AccessCollation, KeysAgreeWithCollation) {
     }
     EXPECT_EQ(AccessCollationKey("ärger"), AccessCollationKey("ÄRGER"));
     EXPECT_NE(AccessCollationKey("e"), AccessCollationKey("é"));
+    // The root collation weighs ß as ss plus a secondary difference.
+    EXPECT_NE(AccessCollationKey("Straße"), AccessCollationKey("STRASSE"));
+    EXPECT_EQ(AccessCollationKey("σοφος"), AccessCollationKey("ΣΟΦΟΣ"));
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 //
 //   make_access_file FIXTURE OUT ROWS KEYS
 //   make_access_file --memo FIXTURE OUT CHARS
+//   make_access_file --texts FIXTURE OUT TEXT...
 //
 // Table1.E (Long) is the row's number 0..rows-1, Table1.D (Integer) is that
 // number modulo keys, and Table3.a (Long) runs over 0..keys-1, so joining
@@ -15,6 +16,10 @@
 // With --memo, a copy of the Access 2000 fixture dates.mdb whose DateTest
 // gains one row, IDCol 7, whose LongTextCol (Memo) holds CHARS characters
 // stored as a chain of long-value pages: character i is MemoCharacter(i).
+//
+// With --texts, a copy of dates.mdb whose DateTest gains one row per TEXT
+// (UTF-8, Basic Multilingual Plane): IDCol 100, 101, ..., ShortTextCol the
+// text stored as UCS-2, the other columns NULL.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -257,14 +262,78 @@ int AddLongMemo(const char* fixture, const std::string& out, long chars) {
     return 0;
 }
 
+// UTF-8 as UCS-2 little-endian, as Access 2000 stores uncompressed text.
+std::string Ucs2(const std::string& utf8) {
+    std::string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto c = static_cast<unsigned char>(utf8[i]);
+        const int len = c < 0x80 ? 1 : c >= 0xe0 ? 3 : c >= 0xc0 ? 2 : 0;
+        if (len == 0 || c >= 0xf0 || i + static_cast<std::size_t>(len) > utf8.size()) {
+            Fail("a text is not UTF-8 of the Basic Multilingual Plane");
+        }
+        unsigned cp = len == 1 ? c : c & (0xff >> (len + 1));
+        for (int k = 1; k < len; ++k) {
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + static_cast<std::size_t>(k)]) & 0x3f);
+        }
+        out.push_back(static_cast<char>(cp & 0xff));
+        out.push_back(static_cast<char>(cp >> 8));
+        i += static_cast<std::size_t>(len);
+    }
+    return out;
+}
+
+int AddTexts(const char* fixture, const std::string& out, const std::vector<std::string>& texts) {
+    CopyFixture(fixture, out);
+    MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
+    if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE) || IS_JET3(mdb)) {
+        Fail("cannot read the fixture, or it is no Access 2000 file");
+    }
+    MdbTableDef* table = ReadTable(mdb, "DateTest");
+    if (table->num_cols != 6) {
+        Fail("the fixture's DateTest is not the expected one");
+    }
+    const int fd = open(out.c_str(), O_RDWR);
+    if (fd < 0) {
+        Fail("cannot open the output file");
+    }
+    const auto nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / mdb->fmt->pg_size);
+    PageWriter pages(fd, mdb, table->entry, nextPage);
+    unsigned char row[4096];
+    std::vector<MdbField> fields(6);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const auto id = static_cast<std::int32_t>(100 + i);
+        const std::string text = Ucs2(texts[i]);
+        if (text.size() > 510) {
+            Fail("a text is longer than the column's 255 characters");
+        }
+        fields[0] = Field(table, 0, &id, 4);
+        for (unsigned c = 1; c < 5; ++c) {
+            fields[c] = Field(table, c, nullptr, 0);
+        }
+        fields[5] = Field(table, 5, text.data(), static_cast<int>(text.size()));
+        pages.Add(row, mdb_pack_row(table, row, 6, fields.data()));
+    }
+    pages.Flush();
+    RewriteUsageMap(fd, mdb, table, pages.Written(), pages.NextPage());
+    SetRowCount(fd, mdb, table, table->num_rows + texts.size());
+    close(fd);
+    mdb_free_tabledef(table);
+    mdb_close(mdb);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc == 5 && std::strcmp(argv[1], "--memo") == 0) {
         return AddLongMemo(argv[2], argv[3], std::atol(argv[4]));
     }
+    if (argc >= 4 && std::strcmp(argv[1], "--texts") == 0) {
+        return AddTexts(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
+    }
     if (argc != 5) {
-        Fail("usage: make_access_file FIXTURE OUT ROWS KEYS | make_access_file --memo FIXTURE OUT CHARS");
+        Fail("usage: make_access_file FIXTURE OUT ROWS KEYS | make_access_file --memo FIXTURE OUT CHARS |"
+             " make_access_file --texts FIXTURE OUT TEXT...");
     }
     const std::string out = argv[2];
     const long rows = std::atol(argv[3]);
