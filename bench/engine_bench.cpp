@@ -243,8 +243,8 @@ int main(int argc, char** argv) try {
                 // Table1.A ('name i') is indexed: every row of the large table keyed.
                 Connection c(big);
                 const double start = Now();
-                const long found = c.ReadAll(
-                    "SELECT t.E, k.b FROM Table3 k JOIN Table1 t ON t.A = 'NAME ' || (k.a * 200)");
+                const long found =
+                    c.ReadAll("SELECT t.E, k.b FROM Table3 k JOIN Table1 t ON t.A = 'NAME ' || (k.a * 200)");
                 join.push_back(Now() - start);
                 if (found != kKeys) {
                     throw std::runtime_error("the text join found " + std::to_string(found) + " rows");
@@ -259,8 +259,8 @@ int main(int argc, char** argv) try {
             }
         }
         const double a = Median(join) * 1000, b = Median(scans) * 1000;
-        rows.push_back({"join on a text (fresh connection)", a, b, "ms", "both tables read once", "ratio <= 3",
-                        a <= 3 * b});
+        rows.push_back(
+            {"join on a text (fresh connection)", a, b, "ms", "both tables read once", "ratio <= 3", a <= 3 * b});
     }
 
     {

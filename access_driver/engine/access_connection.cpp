@@ -56,7 +56,7 @@ std::optional<AccessTable> ReadDefinition(MdbCatalogEntry* entry, const std::str
     return table;
 }
 
-}  // namespace
+} // namespace
 
 std::optional<FileIdentity> IdentityOf(const std::string& path) {
     struct stat st {};
@@ -149,4 +149,4 @@ std::string ColumnsChanged(const AccessTable& declared, const MdbTableDef& curre
     return {};
 }
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

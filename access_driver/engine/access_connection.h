@@ -33,14 +33,14 @@ struct IndexColumn {
     std::string index;
     bool unique = false;
     bool primary = false;
-    int ordinal = 0;  // from 1
+    int ordinal = 0; // from 1
     std::string column;
 };
 
 struct AccessTable {
     std::string name;
     bool system = false;
-    unsigned long rowCount = 0;  // as the table definition records it
+    unsigned long rowCount = 0; // as the table definition records it
     std::vector<ColumnInfo> columns;
     std::vector<IndexColumn> indexes;
 };
@@ -82,4 +82,4 @@ private:
 // when the connection opened it: empty when they agree.
 std::string ColumnsChanged(const AccessTable& declared, const MdbTableDef& current);
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

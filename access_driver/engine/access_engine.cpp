@@ -14,8 +14,8 @@ namespace {
 std::string TextCollation(sqlite3* db) {
     sqlite3_stmt* stmt = nullptr;
     bool found = false;
-    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_collation_list WHERE name = 'ACCESS'", -1, &stmt,
-                           nullptr) == SQLITE_OK) {
+    if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_collation_list WHERE name = 'ACCESS'", -1, &stmt, nullptr) ==
+        SQLITE_OK) {
         found = sqlite3_step(stmt) == SQLITE_ROW;
     }
     sqlite3_finalize(stmt);
@@ -100,8 +100,8 @@ void OpenFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     int made = 0;
     const auto& tables = connection->Tables();
     for (std::size_t i = 0; i < tables.size(); ++i) {
-        const std::string sql =
-            "CREATE VIRTUAL TABLE main." + QuotedIdentifier(tables[i].name) + " USING access(" + std::to_string(i) + ")";
+        const std::string sql = "CREATE VIRTUAL TABLE main." + QuotedIdentifier(tables[i].name) + " USING access(" +
+                                std::to_string(i) + ")";
         // A name SQLite reserves (sqlite_...) cannot be a table of ours.
         std::string ignored;
         if (Exec(db, sql, ignored) == SQLITE_OK) {
@@ -116,7 +116,7 @@ void OpenFunction(sqlite3_context* context, int, sqlite3_value** argv) {
     sqlite3_result_int(context, made);
 }
 
-}  // namespace
+} // namespace
 
 int RegisterAccessEngine(sqlite3* db) {
     auto* connection = new AccessConnection();
@@ -125,8 +125,8 @@ int RegisterAccessEngine(sqlite3* db) {
         // sqlite3_create_module_v2 calls the destructor on failure.
         return rc;
     }
-    return sqlite3_create_function_v2(db, "tarnwick_open", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, connection,
-                                      OpenFunction, nullptr, nullptr, nullptr);
+    return sqlite3_create_function_v2(db, "tarnwick_open", 1, SQLITE_UTF8 | SQLITE_DIRECTONLY, connection, OpenFunction,
+                                      nullptr, nullptr, nullptr);
 }
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

@@ -13,4 +13,4 @@ namespace tarnwick::access {
 // then refuses every statement that could write or load code on db.
 int RegisterAccessEngine(sqlite3* db);
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

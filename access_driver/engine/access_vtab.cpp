@@ -189,9 +189,15 @@ int Column(sqlite3_vtab_cursor* base, sqlite3_context* context, int column) {
     auto* cursor = static_cast<AccessCursor*>(base);
     Cell cell = cursor->reader->Read(static_cast<unsigned>(column));
     switch (cell.type) {
-    case Cell::Type::Null: sqlite3_result_null(context); break;
-    case Cell::Type::Integer: sqlite3_result_int64(context, cell.integer); break;
-    case Cell::Type::Real: sqlite3_result_double(context, cell.real); break;
+    case Cell::Type::Null:
+        sqlite3_result_null(context);
+        break;
+    case Cell::Type::Integer:
+        sqlite3_result_int64(context, cell.integer);
+        break;
+    case Cell::Type::Real:
+        sqlite3_result_double(context, cell.real);
+        break;
     case Cell::Type::Text:
         sqlite3_result_text64(context, cell.bytes.data(), cell.bytes.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
         break;
@@ -227,7 +233,7 @@ sqlite3_module MakeModule() {
 
 const sqlite3_module kModule = MakeModule();
 
-}  // namespace
+} // namespace
 
 std::string QuotedIdentifier(const std::string& name) {
     std::string out = "\"";
@@ -245,4 +251,4 @@ int RegisterAccessModule(sqlite3* db, AccessConnection* connection) {
                                     [](void* p) { delete static_cast<AccessConnection*>(p); });
 }
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

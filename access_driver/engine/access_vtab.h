@@ -17,4 +17,4 @@ std::string QuotedIdentifier(const std::string& name);
 // Registers the module; db owns connection from then on.
 int RegisterAccessModule(sqlite3* db, AccessConnection* connection);
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

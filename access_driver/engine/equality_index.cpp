@@ -30,7 +30,7 @@ std::optional<std::uint64_t> NumberKey(double v) {
         return std::nullopt;
     }
     if (v == 0) {
-        v = 0;  // -0.0 equals 0.0
+        v = 0; // -0.0 equals 0.0
     }
     const auto bits = std::bit_cast<std::uint64_t>(v);
     return Hash('n', std::string_view(reinterpret_cast<const char*>(&bits), sizeof bits));
@@ -55,7 +55,7 @@ bool IsNumeric(ColumnKind kind) {
            kind == ColumnKind::Currency || kind == ColumnKind::Decimal;
 }
 
-}  // namespace
+} // namespace
 
 bool IsIndexable(ColumnKind kind) { return kind != ColumnKind::Binary; }
 
@@ -64,9 +64,14 @@ CellKey KeyOfCell(const Cell& cell, ColumnKind kind) {
     std::optional<std::uint64_t> key;
     if (IsNumeric(kind)) {
         switch (cell.type) {
-        case Cell::Type::Integer: key = NumberKey(static_cast<double>(cell.integer)); break;
-        case Cell::Type::Real: key = NumberKey(cell.real); break;
-        default: break;
+        case Cell::Type::Integer:
+            key = NumberKey(static_cast<double>(cell.integer));
+            break;
+        case Cell::Type::Real:
+            key = NumberKey(cell.real);
+            break;
+        default:
+            break;
         }
     } else if (cell.type == Cell::Type::Text) {
         key = TextKey(cell.bytes);
@@ -94,9 +99,14 @@ Probe ProbeFor(sqlite3_value* value, ColumnKind kind) {
         // number before SQLite compares; other text compares unequal, but a
         // scan is never wrong.
         switch (sqlite3_value_numeric_type(value)) {
-        case SQLITE_INTEGER: key = NumberKey(static_cast<double>(sqlite3_value_int64(value))); break;
-        case SQLITE_FLOAT: key = NumberKey(sqlite3_value_double(value)); break;
-        default: break;
+        case SQLITE_INTEGER:
+            key = NumberKey(static_cast<double>(sqlite3_value_int64(value)));
+            break;
+        case SQLITE_FLOAT:
+            key = NumberKey(sqlite3_value_double(value));
+            break;
+        default:
+            break;
         }
     } else if (sqlite3_value_type(value) == SQLITE_TEXT) {
         // A number compared with a text column may be compared as a number
@@ -144,4 +154,4 @@ std::vector<std::uint64_t> EqualityIndex::Lookup(std::uint64_t key) const {
     return out;
 }
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

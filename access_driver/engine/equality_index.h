@@ -23,9 +23,9 @@ bool IsIndexable(ColumnKind kind);
 // The key of a stored value.
 struct CellKey {
     enum class Kind {
-        None,     // NULL, which equals nothing
-        Key,      // key
-        Unkeyed,  // a text the collation could not key: every lookup returns it
+        None,    // NULL, which equals nothing
+        Key,     // key
+        Unkeyed, // a text the collation could not key: every lookup returns it
     } kind = Kind::None;
     std::uint64_t key = 0;
 };
@@ -34,9 +34,9 @@ CellKey KeyOfCell(const Cell& cell, ColumnKind kind);
 // What a value compared with the column asks of the index.
 struct Probe {
     enum class Kind {
-        Key,      // look up key
-        NoMatch,  // nothing equals it (NULL)
-        Scan,     // the index cannot tell: read every row
+        Key,     // look up key
+        NoMatch, // nothing equals it (NULL)
+        Scan,    // the index cannot tell: read every row
     } kind = Kind::Scan;
     std::uint64_t key = 0;
 };
@@ -54,8 +54,8 @@ public:
     std::size_t size() const { return entries_.size(); }
 
 private:
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> entries_;  // key, position
-    std::vector<std::uint64_t> unkeyed_;                            // positions
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> entries_; // key, position
+    std::vector<std::uint64_t> unkeyed_;                           // positions
 };
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

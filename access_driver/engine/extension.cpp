@@ -15,8 +15,8 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_tarnwickmdbodbc_in
         rc = tarnwick::access::RegisterAccessEngine(db);
     }
     if (rc != SQLITE_OK && error) {
-        *error = sqlite3_mprintf("cannot register the Access driver's SQL functions and tables: %s",
-                                 sqlite3_errstr(rc));
+        *error =
+            sqlite3_mprintf("cannot register the Access driver's SQL functions and tables: %s", sqlite3_errstr(rc));
     }
     return rc;
 }

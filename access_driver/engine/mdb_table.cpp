@@ -10,26 +10,35 @@ namespace {
 
 constexpr int kOffsetMask = 0x1fff;
 constexpr int kDeletedRow = 0x4000;
-constexpr int kLongValueHeader = 12;  // length and flags, page and row, unused
+constexpr int kLongValueHeader = 12; // length and flags, page and row, unused
 // A chain of long-value pages longer than this is a damaged file's loop.
 constexpr int kMaxLongValuePages = 1 << 20;
 
 ColumnKind KindOf(int mdbType) {
     switch (mdbType) {
-    case MDB_BOOL: return ColumnKind::Boolean;
+    case MDB_BOOL:
+        return ColumnKind::Boolean;
     case MDB_BYTE:
     case MDB_INT:
     case MDB_LONGINT:
-    case MDB_COMPLEX: return ColumnKind::Integer;
+    case MDB_COMPLEX:
+        return ColumnKind::Integer;
     case MDB_FLOAT:
-    case MDB_DOUBLE: return ColumnKind::Real;
-    case MDB_MONEY: return ColumnKind::Currency;
-    case MDB_NUMERIC: return ColumnKind::Decimal;
-    case MDB_DATETIME: return ColumnKind::DateTime;
+    case MDB_DOUBLE:
+        return ColumnKind::Real;
+    case MDB_MONEY:
+        return ColumnKind::Currency;
+    case MDB_NUMERIC:
+        return ColumnKind::Decimal;
+    case MDB_DATETIME:
+        return ColumnKind::DateTime;
     case MDB_TEXT:
-    case MDB_MEMO: return ColumnKind::Text;
-    case MDB_REPID: return ColumnKind::Guid;
-    default: return ColumnKind::Binary;
+    case MDB_MEMO:
+        return ColumnKind::Text;
+    case MDB_REPID:
+        return ColumnKind::Guid;
+    default:
+        return ColumnKind::Binary;
     }
 }
 
@@ -39,23 +48,35 @@ ColumnKind KindOf(int mdbType) {
 std::string DeclaredTypeOf(const MdbColumn& col, bool jet3, const std::string& collation) {
     const std::string collate = collation.empty() ? "" : " COLLATE " + collation;
     switch (col.col_type) {
-    case MDB_BOOL: return "smallint";
-    case MDB_BYTE: return "tinyint";
-    case MDB_INT: return "smallint";
+    case MDB_BOOL:
+        return "smallint";
+    case MDB_BYTE:
+        return "tinyint";
+    case MDB_INT:
+        return "smallint";
     case MDB_LONGINT:
-    case MDB_COMPLEX: return "integer";
-    case MDB_FLOAT: return "real";
-    case MDB_DOUBLE: return "double";
-    case MDB_MONEY: return "numeric(19,4)";
+    case MDB_COMPLEX:
+        return "integer";
+    case MDB_FLOAT:
+        return "real";
+    case MDB_DOUBLE:
+        return "double";
+    case MDB_MONEY:
+        return "numeric(19,4)";
     case MDB_NUMERIC:
         return "numeric(" + std::to_string(col.col_prec) + "," + std::to_string(col.col_scale) + ")";
-    case MDB_DATETIME: return "timestamp";
+    case MDB_DATETIME:
+        return "timestamp";
     case MDB_TEXT:
         return "varchar(" + std::to_string(jet3 ? col.col_size : col.col_size / 2) + ")" + collate;
-    case MDB_MEMO: return "longvarchar" + collate;
-    case MDB_REPID: return "varchar(38)";
-    case MDB_BINARY: return "varbinary(" + std::to_string(col.col_size) + ")";
-    default: return "longvarbinary";
+    case MDB_MEMO:
+        return "longvarchar" + collate;
+    case MDB_REPID:
+        return "varchar(38)";
+    case MDB_BINARY:
+        return "varbinary(" + std::to_string(col.col_size) + ")";
+    default:
+        return "longvarbinary";
     }
 }
 
@@ -157,7 +178,7 @@ Cell BytesCell(Cell::Type type, std::string bytes) {
     return c;
 }
 
-}  // namespace
+} // namespace
 
 std::vector<ColumnInfo> DescribeColumns(const MdbTableDef& table, const std::string& textCollation) {
     std::vector<ColumnInfo> out;
@@ -237,8 +258,8 @@ void PageCache::Clear() {
     bytes_ = 0;
 }
 
-std::unique_ptr<TableReader> TableReader::Open(MdbHandle* shared, const std::string& name,
-                                               std::string& error, PageCache* cache) {
+std::unique_ptr<TableReader> TableReader::Open(MdbHandle* shared, const std::string& name, std::string& error,
+                                               PageCache* cache) {
     std::unique_ptr<TableReader> reader(new TableReader());
     reader->cache_ = cache;
     reader->mdb_ = mdb_clone_handle(shared);
@@ -254,8 +275,7 @@ std::unique_ptr<TableReader> TableReader::Open(MdbHandle* shared, const std::str
     reader->table_ = mdb_read_table(entry);
     // libmdb 1.0.0 takes an empty usage map (a damaged file) for a valid one.
     if (!reader->table_ || reader->table_->map_sz < 1 || !reader->table_->usage_map ||
-        !mdb_read_columns(reader->table_) ||
-        reader->table_->num_cols != reader->table_->columns->len) {
+        !mdb_read_columns(reader->table_) || reader->table_->num_cols != reader->table_->columns->len) {
         error = "the definition of table '" + name + "' cannot be read";
         return nullptr;
     }
@@ -483,9 +503,9 @@ Cell TableReader::Read(unsigned column) {
         return BytesCell(Cell::Type::Blob, std::move(raw));
     }
     default:
-        return BytesCell(Cell::Type::Blob, std::string(reinterpret_cast<const char*>(buf) + s,
-                                                       static_cast<std::size_t>(n)));
+        return BytesCell(Cell::Type::Blob,
+                         std::string(reinterpret_cast<const char*>(buf) + s, static_cast<std::size_t>(n)));
     }
 }
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

@@ -15,22 +15,22 @@ namespace tarnwick::access {
 
 // How a column's values reach SQLite.
 enum class ColumnKind {
-    Boolean,   // Yes/No: -1 or 0, as Access stores it
-    Integer,   // Byte, Integer, Long, AutoNumber
-    Real,      // Single (widened exactly), Double
-    Currency,  // the scaled 64-bit integer divided by 10000
-    Decimal,   // Decimal, as a double
-    DateTime,  // text 'YYYY-MM-DD HH:MM:SS'
-    Text,      // Text and Memo: UTF-8
-    Guid,      // text in braces
-    Binary,    // Binary and OLE: blob
+    Boolean,  // Yes/No: -1 or 0, as Access stores it
+    Integer,  // Byte, Integer, Long, AutoNumber
+    Real,     // Single (widened exactly), Double
+    Currency, // the scaled 64-bit integer divided by 10000
+    Decimal,  // Decimal, as a double
+    DateTime, // text 'YYYY-MM-DD HH:MM:SS'
+    Text,     // Text and Memo: UTF-8
+    Guid,     // text in braces
+    Binary,   // Binary and OLE: blob
 };
 
 struct ColumnInfo {
     std::string name;
     int mdbType = 0;
     ColumnKind kind = ColumnKind::Text;
-    std::string declaredType;  // what sqlite3_declare_vtab is told
+    std::string declaredType; // what sqlite3_declare_vtab is told
 };
 
 // The columns of a table as SQLite sees them; textCollation is appended to
@@ -42,7 +42,7 @@ struct Cell {
     enum class Type { Null, Integer, Real, Text, Blob } type = Type::Null;
     std::int64_t integer = 0;
     double real = 0;
-    std::string bytes;  // Text (UTF-8) or Blob
+    std::string bytes; // Text (UTF-8) or Blob
 };
 
 // Access stores a date as days since 1899-12-30, the fraction the time of
@@ -82,8 +82,8 @@ public:
     // Clones the handle and reads the table's definition; null with error
     // set when the table is missing or unreadable. Seek keeps the pages it
     // reads in cache, when given.
-    static std::unique_ptr<TableReader> Open(MdbHandle* shared, const std::string& name,
-                                             std::string& error, PageCache* cache = nullptr);
+    static std::unique_ptr<TableReader> Open(MdbHandle* shared, const std::string& name, std::string& error,
+                                             PageCache* cache = nullptr);
     ~TableReader();
     TableReader(const TableReader&) = delete;
     TableReader& operator=(const TableReader&) = delete;
@@ -114,4 +114,4 @@ private:
     unsigned row_ = 0;
 };
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

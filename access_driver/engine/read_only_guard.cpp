@@ -15,16 +15,16 @@ bool IsNamed(const char* name, std::string_view wanted) {
 
 // Pragmas that report and change nothing, whatever their argument.
 constexpr std::array kReportingPragmas = {
-    "table_info",      "table_xinfo",  "table_list",     "index_list",    "index_info",
-    "index_xinfo",     "foreign_key_list", "database_list", "collation_list", "function_list",
-    "module_list",     "pragma_list",  "compile_options", "data_version",
+    "table_info",  "table_xinfo",      "table_list",      "index_list",     "index_info",
+    "index_xinfo", "foreign_key_list", "database_list",   "collation_list", "function_list",
+    "module_list", "pragma_list",      "compile_options", "data_version",
 };
 
 // Pragmas that may be read without an argument, as clients ask them.
 constexpr std::array kReadablePragmas = {
-    "encoding", "user_version", "schema_version", "application_id", "journal_mode",
-    "page_size", "page_count", "freelist_count", "cache_size", "synchronous", "temp_store",
-    "busy_timeout", "query_only", "case_sensitive_like", "recursive_triggers", "auto_vacuum",
+    "encoding",   "user_version",        "schema_version",     "application_id", "journal_mode", "page_size",
+    "page_count", "freelist_count",      "cache_size",         "synchronous",    "temp_store",   "busy_timeout",
+    "query_only", "case_sensitive_like", "recursive_triggers", "auto_vacuum",
 };
 
 // Connection settings that change only how results are reported or how long
@@ -33,8 +33,7 @@ constexpr std::array kSettingPragmas = {
     "empty_result_callbacks", "full_column_names", "short_column_names", "foreign_keys", "busy_timeout",
 };
 
-template <std::size_t N>
-bool Listed(const std::array<const char*, N>& list, const char* name) {
+template <std::size_t N> bool Listed(const std::array<const char*, N>& list, const char* name) {
     for (const char* p : list) {
         if (IsNamed(name, p)) {
             return true;
@@ -69,7 +68,7 @@ int Authorize(void* declaring, int action, const char* a, const char* b, const c
     }
 }
 
-}  // namespace
+} // namespace
 
 int InstallReadOnlyGuard(sqlite3* db, const bool* declaring) {
     // No more code is loaded, through SQL or the C API.
@@ -77,4 +76,4 @@ int InstallReadOnlyGuard(sqlite3* db, const bool* declaring) {
     return sqlite3_set_authorizer(db, Authorize, const_cast<bool*>(declaring));
 }
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

@@ -12,4 +12,4 @@ namespace tarnwick::access {
 // again whenever it reloads the schema: those run with *declaring set.
 int InstallReadOnlyGuard(sqlite3* db, const bool* declaring);
 
-}  // namespace tarnwick::access
+} // namespace tarnwick::access

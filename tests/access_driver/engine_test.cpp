@@ -89,7 +89,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 struct Export {
     std::vector<std::string> columns;
-    std::vector<std::string> types;  // Access type names, as mdb-schema prints them
+    std::vector<std::string> types; // Access type names, as mdb-schema prints them
     std::vector<std::vector<Value>> rows;
 };
 
@@ -101,9 +101,8 @@ const std::string kNull = "<|null|>";
 // The table as mdb-export prints it: exact dates, binary as hex, NULL marked.
 Export ExportTable(const std::string& file, const std::string& table) {
     Export e;
-    const std::string text = Run({"mdb-export", "-d", kField, "-R", kRow, "-Q",
-                                  "-0", kNull, "-b", "hex", "-D", "%Y-%m-%d %H:%M:%S", "-T", "%Y-%m-%d %H:%M:%S",
-                                  file, table});
+    const std::string text = Run({"mdb-export", "-d", kField, "-R", kRow, "-Q", "-0", kNull, "-b", "hex", "-D",
+                                  "%Y-%m-%d %H:%M:%S", "-T", "%Y-%m-%d %H:%M:%S", file, table});
     auto records = Split(text, kRow);
     if (!records.empty() && records.back().empty()) {
         records.pop_back();
@@ -371,14 +370,16 @@ TEST_P(EngineFixtureTest, CatalogIndexesAreWhatMdbSchemaPrints) {
     Db db;
     db.Open(file);
     std::multiset<std::string> listed;
-    const auto rows = db.Query(
-        "SELECT table_name, group_concat(column_name, ', '), max(non_unique), max(is_primary) FROM"
-        " (SELECT * FROM tarnwick_catalog_indexes ORDER BY table_name, index_name, ordinal)"
-        " WHERE table_name IN (SELECT name FROM tarnwick_catalog_tables WHERE type = 'TABLE')"
-        " GROUP BY table_name, index_name");
+    const auto rows =
+        db.Query("SELECT table_name, group_concat(column_name, ', '), max(non_unique), max(is_primary) FROM"
+                 " (SELECT * FROM tarnwick_catalog_indexes ORDER BY table_name, index_name, ordinal)"
+                 " WHERE table_name IN (SELECT name FROM tarnwick_catalog_tables WHERE type = 'TABLE')"
+                 " GROUP BY table_name, index_name");
     for (const auto& row : rows) {
         listed.insert(Lower(*row[0]) + ": " + Lower(*row[1]) +
-                      (*row[3] == "1" ? " primary" : *row[2] == "0" ? " unique" : ""));
+                      (*row[3] == "1"   ? " primary"
+                       : *row[2] == "0" ? " unique"
+                                        : ""));
     }
     EXPECT_EQ(listed, expected);
 }
@@ -475,7 +476,7 @@ TEST(EngineLargeFileTest, ValuesJoinsAndLookupsAgreeWithMdbExport) {
     // Currency sums to the exact decimal sum of the exported values, to the cent.
     long long tenThousandths = 0;
     for (const auto& row : big.rows) {
-        const std::string& h = *row[7];  // "1233.2655"
+        const std::string& h = *row[7]; // "1233.2655"
         const auto dot = h.find('.');
         tenThousandths += std::stoll(h.substr(0, dot)) * 10000 + std::stoll(h.substr(dot + 1));
     }
@@ -498,9 +499,12 @@ TEST(EngineLargeFileTest, ValuesJoinsAndLookupsAgreeWithMdbExport) {
 // trailing space, ue for ü), written into a copy of dates.mdb by the
 // generator. Each group holds the texts equal to each other.
 const std::vector<std::vector<std::string>> kEqualTexts = {
-    {"Straße", "STRAßE"}, {"STRASSE", "strasse"}, {"Strasse "},       {"ΣΟΦΟΣ", "σοφος", "σοφοσ"}, {"Müller", "MÜLLER"},
-    {"Muller"},                       {"Mueller"},        {"\uFB01le", "FILE", "\uFF26\uFF49\uFF4C\uFF45", "fi\u00ADle"},
-    {"résumé", "RÉSUMÉ"},             {"resume"},         {"Resumé"},
+    {"Straße", "STRAßE"}, {"STRASSE", "strasse"},
+    {"Strasse "},         {"ΣΟΦΟΣ", "σοφος", "σοφοσ"},
+    {"Müller", "MÜLLER"}, {"Muller"},
+    {"Mueller"},          {"\uFB01le", "FILE", "\uFF26\uFF49\uFF4C\uFF45", "fi\u00ADle"},
+    {"résumé", "RÉSUMÉ"}, {"resume"},
+    {"Resumé"},
 };
 
 class TextsFile {
@@ -544,7 +548,7 @@ std::vector<Value> FirstColumn(const std::vector<std::vector<Value>>& rows) {
 struct TextLookupCase {
     const char* name;
     const char* probe;
-    const char* collation;  // of the comparison; empty: the column's
+    const char* collation; // of the comparison; empty: the column's
     std::vector<std::string> equal;
 };
 
@@ -580,23 +584,24 @@ TEST_P(EngineTextLookupTest, FindsWhatTheCollationCallsEqual) {
 
 INSTANTIATE_TEST_SUITE_P(
     Collations, EngineTextLookupTest,
-    ::testing::Values(
-        TextLookupCase{"ss_is_not_sharp_s", "Strasse", "", {"STRASSE", "strasse"}},
-        TextLookupCase{"sharp_s_case", "straße", "", {"Straße", "STRAßE"}},
-        TextLookupCase{"trailing_space_counts", "STRASSE ", "", {"Strasse "}},
-        TextLookupCase{"final_sigma", "Σοφος", "", {"ΣΟΦΟΣ", "σοφος", "σοφοσ"}},
-        TextLookupCase{"case_of_accented_letter", "müller", "", {"Müller", "MÜLLER"}},
-        TextLookupCase{"accent_kept_apart", "MULLER", "", {"Muller"}},
-        TextLookupCase{"ue_is_not_u_umlaut", "MUELLER", "", {"Mueller"}},
-        TextLookupCase{"ligature_full_width_ignorable", "File", "",
-                       {"\uFB01le", "FILE", "\uFF26\uFF49\uFF4C\uFF45", "fi\u00ADle"}},
-        TextLookupCase{"accents_all_kept", "Résumé", "", {"résumé", "RÉSUMÉ"}},
-        TextLookupCase{"unaccented", "RESUME", "", {"resume"}},
-        TextLookupCase{"no_such_text", "strase", "", {}},
-        TextLookupCase{"binary_exact_bytes", "STRAßE", "BINARY", {"STRAßE"}},
-        TextLookupCase{"binary_case_differs", "straße", "BINARY", {}},
-        TextLookupCase{"nocase_ascii_only", "müller", "NOCASE", {"Müller"}},
-        TextLookupCase{"nocase_ascii_letters", "STRASSE", "NOCASE", {"STRASSE", "strasse"}}),
+    ::testing::Values(TextLookupCase{"ss_is_not_sharp_s", "Strasse", "", {"STRASSE", "strasse"}},
+                      TextLookupCase{"sharp_s_case", "straße", "", {"Straße", "STRAßE"}},
+                      TextLookupCase{"trailing_space_counts", "STRASSE ", "", {"Strasse "}},
+                      TextLookupCase{"final_sigma", "Σοφος", "", {"ΣΟΦΟΣ", "σοφος", "σοφοσ"}},
+                      TextLookupCase{"case_of_accented_letter", "müller", "", {"Müller", "MÜLLER"}},
+                      TextLookupCase{"accent_kept_apart", "MULLER", "", {"Muller"}},
+                      TextLookupCase{"ue_is_not_u_umlaut", "MUELLER", "", {"Mueller"}},
+                      TextLookupCase{"ligature_full_width_ignorable",
+                                     "File",
+                                     "",
+                                     {"\uFB01le", "FILE", "\uFF26\uFF49\uFF4C\uFF45", "fi\u00ADle"}},
+                      TextLookupCase{"accents_all_kept", "Résumé", "", {"résumé", "RÉSUMÉ"}},
+                      TextLookupCase{"unaccented", "RESUME", "", {"resume"}},
+                      TextLookupCase{"no_such_text", "strase", "", {}},
+                      TextLookupCase{"binary_exact_bytes", "STRAßE", "BINARY", {"STRAßE"}},
+                      TextLookupCase{"binary_case_differs", "straße", "BINARY", {}},
+                      TextLookupCase{"nocase_ascii_only", "müller", "NOCASE", {"Müller"}},
+                      TextLookupCase{"nocase_ascii_letters", "STRASSE", "NOCASE", {"STRASSE", "strasse"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A self-join on the text column pairs every two texts of a group, through
@@ -628,7 +633,9 @@ TEST(EngineTextLookupTest, SelfJoinPairsEqualTexts) {
     EXPECT_NE(plan.find("INDEX 6"), std::string::npos) << plan;
     EXPECT_EQ(db.Query(join).at(0).at(0), std::to_string(pairs));
     EXPECT_EQ(db.Query("SELECT count(*) FROM DateTest a JOIN DateTest b ON a.ShortTextCol || '' = b.ShortTextCol "
-                       "COLLATE ACCESS").at(0).at(0),
+                       "COLLATE ACCESS")
+                  .at(0)
+                  .at(0),
               std::to_string(pairs));
 }
 
@@ -673,7 +680,7 @@ TEST(EngineExtensionTest, LoadsUnderTheDriversFileName) {
     sqlite3_free(error);
     sqlite3_stmt* stmt = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT tarnwick_open(?), (SELECT count(*) FROM Table1)", -1, &stmt, nullptr),
-              SQLITE_ERROR);  // Table1 exists only once the file is open
+              SQLITE_ERROR); // Table1 exists only once the file is open
     ASSERT_EQ(sqlite3_prepare_v2(db, "SELECT tarnwick_open(?)", -1, &stmt, nullptr), SQLITE_OK);
     const std::string path = Fixture("jackcess/testV1997.mdb");
     sqlite3_bind_text(stmt, 1, path.c_str(), -1, SQLITE_TRANSIENT);
@@ -738,23 +745,19 @@ TEST_P(EngineReadOnlyTest, IsRefusedAndTheFileIsUnchanged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Writes, EngineReadOnlyTest,
-    ::testing::Values(StatementCase{"Insert", "INSERT INTO Table3(a, b) VALUES (1, 'x')"},
-                      StatementCase{"Update", "UPDATE Table3 SET b = 'x'"},
-                      StatementCase{"Delete", "DELETE FROM Table3"},
-                      StatementCase{"CreateTable", "CREATE TABLE t(x)"},
-                      StatementCase{"CreateTempTable", "CREATE TEMP TABLE t(x)"},
-                      StatementCase{"CreateView", "CREATE VIEW v AS SELECT 1"},
-                      StatementCase{"DropTable", "DROP TABLE Table3"},
-                      StatementCase{"AlterTable", "ALTER TABLE Table3 RENAME TO t"},
-                      StatementCase{"CatalogInsert", "INSERT INTO tarnwick_catalog_tables VALUES ('x', 'TABLE')"},
-                      StatementCase{"Attach", "ATTACH DATABASE '/tmp/tarnwick-attach.db' AS other"},
-                      StatementCase{"WritingPragma", "PRAGMA writable_schema = 1"},
-                      StatementCase{"JournalPragma", "PRAGMA journal_mode = DELETE"},
-                      StatementCase{"LoadExtension", "SELECT load_extension('libm.so.6')"},
-                      StatementCase{"Vacuum", "VACUUM"},
-                      StatementCase{"Analyze", "ANALYZE"},
-                      StatementCase{"SecondOpen", "SELECT tarnwick_open('/tmp/none.mdb')"},
-                      StatementCase{"NewVirtualTable", "CREATE VIRTUAL TABLE x USING access(0)"}),
+    ::testing::Values(
+        StatementCase{"Insert", "INSERT INTO Table3(a, b) VALUES (1, 'x')"},
+        StatementCase{"Update", "UPDATE Table3 SET b = 'x'"}, StatementCase{"Delete", "DELETE FROM Table3"},
+        StatementCase{"CreateTable", "CREATE TABLE t(x)"}, StatementCase{"CreateTempTable", "CREATE TEMP TABLE t(x)"},
+        StatementCase{"CreateView", "CREATE VIEW v AS SELECT 1"}, StatementCase{"DropTable", "DROP TABLE Table3"},
+        StatementCase{"AlterTable", "ALTER TABLE Table3 RENAME TO t"},
+        StatementCase{"CatalogInsert", "INSERT INTO tarnwick_catalog_tables VALUES ('x', 'TABLE')"},
+        StatementCase{"Attach", "ATTACH DATABASE '/tmp/tarnwick-attach.db' AS other"},
+        StatementCase{"WritingPragma", "PRAGMA writable_schema = 1"},
+        StatementCase{"JournalPragma", "PRAGMA journal_mode = DELETE"},
+        StatementCase{"LoadExtension", "SELECT load_extension('libm.so.6')"}, StatementCase{"Vacuum", "VACUUM"},
+        StatementCase{"Analyze", "ANALYZE"}, StatementCase{"SecondOpen", "SELECT tarnwick_open('/tmp/none.mdb')"},
+        StatementCase{"NewVirtualTable", "CREATE VIRTUAL TABLE x USING access(0)"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // What SQLite ODBC runs on a connection and around its statements.
@@ -818,14 +821,12 @@ TEST_P(EngineDateTest, SerialReadsAsAccessShowsIt) {
     EXPECT_EQ(tarnwick::access::FormatAccessDate(GetParam().serial), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Serials, EngineDateTest,
-                         ::testing::Values(DateCase{0, "1899-12-30 00:00:00"}, DateCase{36526.5, "2000-01-01 12:00:00"},
-                                           DateCase{2, "1900-01-01 00:00:00"}, DateCase{60, "1900-02-28 00:00:00"},
-                                           DateCase{61, "1900-03-01 00:00:00"},
-                                           DateCase{2958465.0 + 86399.0 / 86400, "9999-12-31 23:59:59"},
-                                           DateCase{-1.25, "1899-12-29 06:00:00"},
-                                           DateCase{-657434, "0100-01-01 00:00:00"},
-                                           DateCase{0.99999999, "1899-12-31 00:00:00"}, DateCase{1e7, ""},
-                                           DateCase{-1e7, ""}));
+INSTANTIATE_TEST_SUITE_P(
+    Serials, EngineDateTest,
+    ::testing::Values(DateCase{0, "1899-12-30 00:00:00"}, DateCase{36526.5, "2000-01-01 12:00:00"},
+                      DateCase{2, "1900-01-01 00:00:00"}, DateCase{60, "1900-02-28 00:00:00"},
+                      DateCase{61, "1900-03-01 00:00:00"}, DateCase{2958465.0 + 86399.0 / 86400, "9999-12-31 23:59:59"},
+                      DateCase{-1.25, "1899-12-29 06:00:00"}, DateCase{-657434, "0100-01-01 00:00:00"},
+                      DateCase{0.99999999, "1899-12-31 00:00:00"}, DateCase{1e7, ""}, DateCase{-1e7, ""}));
 
-}  // namespace
+} // namespace

@@ -237,9 +237,33 @@ TEST(AccessCollation, KeysAgreeWithCollation) {
     SqlTestDatabase db;
     // Case, ß and ss, final sigma, a ligature, full-width letters, a soft
     // hyphen (ignorable), accents, and bytes that are no UTF-8.
-    const char* texts[] = {"ärger", "ÄRGER", "Ärger ", "arger", "e", "é", "E", "f", "Straße", "STRASSE", "strase",
-                           "ΣΟΦΟΣ", "σοφος", "σοφοσ", "ΣΟΦΙΑ", "σοφια", "\uFB01le", "FILE", "\uFF26\uFF29\uFF2C\uFF25",
-                           "fi\u00ADle", "fi-le", "résumé", "resume", "\xff", "a\xc3", "a\xef\xbf\xbd", ""};
+    const char* texts[] = {"ärger",
+                           "ÄRGER",
+                           "Ärger ",
+                           "arger",
+                           "e",
+                           "é",
+                           "E",
+                           "f",
+                           "Straße",
+                           "STRASSE",
+                           "strase",
+                           "ΣΟΦΟΣ",
+                           "σοφος",
+                           "σοφοσ",
+                           "ΣΟΦΙΑ",
+                           "σοφια",
+                           "\uFB01le",
+                           "FILE",
+                           "\uFF26\uFF29\uFF2C\uFF25",
+                           "fi\u00ADle",
+                           "fi-le",
+                           "résumé",
+                           "resume",
+                           "\xff",
+                           "a\xc3",
+                           "a\xef\xbf\xbd",
+                           ""};
     for (const char* left : texts) {
         for (const char* right : texts) {
             const QueryResult result =
