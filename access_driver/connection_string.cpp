@@ -67,21 +67,21 @@ std::optional<ConnectionAttributes> ParseConnectionString(std::string_view text)
 
 std::string DatabasePath(const std::function<std::string(const char* key)>& lookup) {
     const std::string dbq = lookup("DBQ");
-    if (!dbq.empty()) {
-        if (dbq.front() == '/')
-            return dbq;
-        std::string folder = lookup("DefaultDir");
-        if (!folder.empty()) {
-            if (folder.back() != '/')
-                folder += '/';
-            return folder + dbq;
-        }
-        // A relative DBQ without a folder: Database, where the installer
-        // stored the full path, says where it is.
-        const std::string database = lookup("Database");
-        return database.empty() ? dbq : database;
-    }
-    return lookup("Database");
+    if (dbq.empty())
+        return lookup("Database");
+    if (dbq.front() == '/')
+        return dbq;
+    std::string joined = lookup("DefaultDir");
+    if (!joined.empty() && joined.back() != '/')
+        joined += '/';
+    joined += dbq;
+    if (joined.front() == '/')
+        return joined;
+    // Still relative (no folder, or a relative one): it was relative to the
+    // folder the data source was made in, which the installer resolved into
+    // Database; a client's own folder says nothing about it.
+    const std::string database = lookup("Database");
+    return !database.empty() && database.front() == '/' ? database : joined;
 }
 
 std::optional<std::string> BackendConnectionString(const std::string& extension) {

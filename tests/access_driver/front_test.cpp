@@ -66,6 +66,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(PathCase{"absolute_dbq", {{"DBQ", "/srv/a.mdb"}, {"Database", "/other.mdb"}}, "/srv/a.mdb"},
                     PathCase{"dbq_in_default_dir", {{"DBQ", "a.mdb"}, {"DefaultDir", "/srv/"}}, "/srv/a.mdb"},
                     PathCase{"default_dir_without_slash", {{"DBQ", "a.mdb"}, {"DefaultDir", "/srv"}}, "/srv/a.mdb"},
+                    PathCase{"relative_default_dir_resolved_by_the_installer",
+                             {{"DBQ", "a.mdb"}, {"DefaultDir", "data"}, {"Database", "/home/u/data/a.mdb"}},
+                             "/home/u/data/a.mdb"},
                     PathCase{"relative_dbq_and_database", {{"DBQ", "a.mdb"}, {"Database", "/srv/a.mdb"}}, "/srv/a.mdb"},
                     PathCase{"database_only", {{"Database", "/srv/b.mdb"}}, "/srv/b.mdb"}, PathCase{"nothing", {}, ""}),
     [](const auto& info) { return std::string(info.param.name); });
