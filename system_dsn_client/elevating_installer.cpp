@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include <QByteArray>
@@ -111,6 +112,26 @@ void Collect(QProcess& process, QProcess::ProcessChannel channel, std::string& i
     into.append(bytes.constData(), std::min(static_cast<std::size_t>(bytes.size()), room));
 }
 
+// The QProcesses this program no longer waits for, until they are deleted.
+// The set is never destroyed, not even at exit, where ~QProcess would wait for
+// their children; a program that exits before they end leaves them to the
+// system, and nothing of them is lost track of.
+class Unwaited {
+public:
+    static void Keep(QProcess* process) {
+        const std::lock_guard lock(guard_);
+        processes_->insert(process);
+    }
+    static void Forget(QObject* process) {
+        const std::lock_guard lock(guard_);
+        processes_->erase(static_cast<QProcess*>(process));
+    }
+
+private:
+    static inline std::mutex guard_;
+    static inline auto* const processes_ = new std::set<QProcess*>;
+};
+
 // A pkexec that outlived the wait and could not be killed: it has become the
 // helper, running as root, which the user may not signal. It finishes its one
 // request by itself (every wait of the setup library is bounded) and answers
@@ -121,6 +142,8 @@ void Collect(QProcess& process, QProcess::ProcessChannel channel, std::string& i
 // exits.
 void LetRunOut(std::unique_ptr<QProcess> process) {
     QProcess* outliving = process.release();
+    Unwaited::Keep(outliving);
+    QObject::connect(outliving, &QObject::destroyed, &Unwaited::Forget);
     QObject::connect(outliving, &QProcess::finished, outliving, &QObject::deleteLater);
 }
 
@@ -129,13 +152,7 @@ void LetRunOut(std::unique_ptr<QProcess> process) {
 // to another process by now, then wait half a minute for an exit that has
 // already happened. It is kept instead, idle, for the rest of the program:
 // only a program that ignores SIGCHLD after Qt started a process gets here.
-void KeepIdle(std::unique_ptr<QProcess> process) {
-    static std::mutex guard;
-    // Never destroyed, not even at exit, where ~QProcess would wait too.
-    static auto* const idle = new std::vector<QProcess*>;
-    const std::lock_guard lock(guard);
-    idle->push_back(process.release());
-}
+void KeepIdle(std::unique_ptr<QProcess> process) { Unwaited::Keep(process.release()); }
 
 struct ChildOutcome {
     bool finished = false;   // false: the wait ran out
