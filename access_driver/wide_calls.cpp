@@ -241,22 +241,31 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT stmt, SQLWCHAR* nam
                    Backend().SetCursorName(stmt, reinterpret_cast<SQLCHAR*>(utf8.data()), SQL_NTS));
 }
 
+namespace {
+
+// Hands a diagnostic record to a wide caller: its state, native code and
+// message, cut to the caller's buffer (then SQL_SUCCESS_WITH_INFO).
+SQLRETURN WriteRecord(const Record& record, SQLWCHAR* sql_state, SQLINTEGER* native, SQLWCHAR* message,
+                      SQLSMALLINT message_max, SQLSMALLINT* message_length) {
+    if (sql_state)
+        WriteWide(record.sql_state, sql_state, 6, nullptr);
+    if (native)
+        *native = record.native;
+    SQLINTEGER chars = 0;
+    const bool cut = WriteWide(record.message, message, message_max, &chars);
+    StoreLength(message_length, chars);
+    return cut && message ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+} // namespace
+
 TARNWICK_EXPORT SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT, SQLHANDLE handle, SQLSMALLINT number, SQLWCHAR* sql_state,
                                                  SQLINTEGER* native, SQLWCHAR* message, SQLSMALLINT message_max,
                                                  SQLSMALLINT* message_length) {
     if (number < 1)
         return SQL_ERROR;
     const auto record = DiagRecord(handle, number);
-    if (!record)
-        return SQL_NO_DATA;
-    if (sql_state)
-        WriteWide(record->sql_state, sql_state, 6, nullptr);
-    if (native)
-        *native = record->native;
-    SQLINTEGER chars = 0;
-    const bool cut = WriteWide(record->message, message, message_max, &chars);
-    StoreLength(message_length, chars);
-    return cut && message ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    return record ? WriteRecord(*record, sql_state, native, message, message_max, message_length) : SQL_NO_DATA;
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLErrorW(SQLHENV env, SQLHDBC dbc, SQLHSTMT stmt, SQLWCHAR* sql_state,
@@ -264,16 +273,7 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLErrorW(SQLHENV env, SQLHDBC dbc, SQLHSTMT s
                                             SQLSMALLINT* message_length) {
     const SQLHANDLE handle = stmt ? stmt : dbc ? dbc : env;
     const auto record = NextErrorRecord(handle);
-    if (!record)
-        return SQL_NO_DATA;
-    if (sql_state)
-        WriteWide(record->sql_state, sql_state, 6, nullptr);
-    if (native)
-        *native = record->native;
-    SQLINTEGER chars = 0;
-    const bool cut = WriteWide(record->message, message, message_max, &chars);
-    StoreLength(message_length, chars);
-    return cut && message ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    return record ? WriteRecord(*record, sql_state, native, message, message_max, message_length) : SQL_NO_DATA;
 }
 
 } // extern "C"

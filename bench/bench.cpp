@@ -49,6 +49,7 @@
 #include <sql.h>
 #include <sqlext.h>
 #include "odbc_sandbox.h"
+#include "result_table.h"
 
 extern char** environ;
 
@@ -383,25 +384,8 @@ void WrittenASecondAgo(const std::string& path) {
     utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 
-struct Row {
-    std::string measure;
-    double ours;
-    double reference;
-    std::string unit;
-    std::string referenceName;
-    std::string target;
-    bool met;
-};
-
-void Print(const std::vector<Row>& rows) {
-    std::printf("%-34s %12s %12s  %-22s %7s  %s\n", "measure", "tarnwick", "reference", "(reference is)", "ratio",
-                "target");
-    for (const auto& row : rows) {
-        std::printf("%-34s %9.2f %-2s %9.2f %-2s  %-22s %7.3f  %s: %s\n", row.measure.c_str(), row.ours,
-                    row.unit.c_str(), row.reference, row.unit.c_str(), row.referenceName.c_str(),
-                    row.ours / row.reference, row.target.c_str(), row.met ? "met" : "MISSED");
-    }
-}
+using tarnwick::bench::Print;
+using tarnwick::bench::Row;
 
 struct Options {
     int startUpRuns = 11;

@@ -29,6 +29,7 @@
 
 #include "access_engine.h"
 #include "access_functions.h"
+#include "result_table.h"
 
 extern char** environ;
 
@@ -132,25 +133,8 @@ struct Connection {
     }
 };
 
-struct Row {
-    std::string measure;
-    double ours;
-    double reference;
-    std::string unit;
-    std::string referenceName;
-    std::string target;
-    bool met;
-};
-
-void Print(const std::vector<Row>& rows) {
-    std::printf("%-34s %12s %12s  %-22s %7s  %s\n", "measure", "tarnwick", "reference", "(reference is)", "ratio",
-                "target");
-    for (const auto& row : rows) {
-        std::printf("%-34s %9.2f %-2s %9.2f %-2s  %-22s %7.3f  %s: %s\n", row.measure.c_str(), row.ours,
-                    row.unit.c_str(), row.reference, row.unit.c_str(), row.referenceName.c_str(),
-                    row.ours / row.reference, row.target.c_str(), row.met ? "met" : "MISSED");
-    }
-}
+using tarnwick::bench::Print;
+using tarnwick::bench::Row;
 
 long peakKiB = 0;
 void SampleResident() { peakKiB = std::max(peakKiB, ResidentKiB()); }

@@ -1,5 +1,7 @@
 #include "access_dates.h"
 
+#include "ascii_text.h"
+
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -17,17 +19,6 @@ struct Piece {
     std::string_view text;
 };
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
-
 std::vector<Piece> SplitPieces(std::string_view text) {
     std::vector<Piece> pieces;
     size_t i = 0;
@@ -39,7 +30,7 @@ std::vector<Piece> SplitPieces(std::string_view text) {
                 ++end;
             pieces.push_back({Piece::Number, text.substr(i, end - i)});
         } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-            while (end < text.size() && ((Lower(text[end]) >= 'a' && Lower(text[end]) <= 'z')))
+            while (end < text.size() && ((AsciiLower(text[end]) >= 'a' && AsciiLower(text[end]) <= 'z')))
                 ++end;
             pieces.push_back({Piece::Word, text.substr(i, end - i)});
         } else if (c == ' ' || c == '\t') {
@@ -67,8 +58,9 @@ int MonthFromName(std::string_view word) {
                                                                "may",       "june",     "july",     "august",
                                                                "september", "october",  "november", "december"};
     for (size_t i = 0; i < names.size(); ++i)
-        if (EqualsNoCase(word, names[i]) || (word.size() == 3 && EqualsNoCase(word, names[i].substr(0, 3))) ||
-            (EqualsNoCase(word, "sept") && i == 8))
+        if (EqualsIgnoringAsciiCase(word, names[i]) ||
+            (word.size() == 3 && EqualsIgnoringAsciiCase(word, names[i].substr(0, 3))) ||
+            (EqualsIgnoringAsciiCase(word, "sept") && i == 8))
             return static_cast<int>(i + 1);
     return 0;
 }
@@ -98,9 +90,9 @@ bool ParseTime(const std::vector<Piece>& pieces, size_t from, DateTime& value) {
         } else if (piece.kind == Piece::Word) {
             if (meridiem || fields.empty())
                 return false;
-            if (EqualsNoCase(piece.text, "am") || EqualsNoCase(piece.text, "a"))
+            if (EqualsIgnoringAsciiCase(piece.text, "am") || EqualsIgnoringAsciiCase(piece.text, "a"))
                 meridiem = 1;
-            else if (EqualsNoCase(piece.text, "pm") || EqualsNoCase(piece.text, "p"))
+            else if (EqualsIgnoringAsciiCase(piece.text, "pm") || EqualsIgnoringAsciiCase(piece.text, "p"))
                 meridiem = 2;
             else
                 return false;
@@ -138,7 +130,7 @@ bool ParseDatePart(const std::vector<Piece>& pieces, size_t end, DateTime& value
             numbers.push_back(piece.text);
         } else if (piece.kind == Piece::Word) {
             // The T of 1996-01-31T10:30:00 joins date and time.
-            if (EqualsNoCase(piece.text, "t") && i + 1 == end)
+            if (EqualsIgnoringAsciiCase(piece.text, "t") && i + 1 == end)
                 continue;
             const int month = MonthFromName(piece.text);
             if (month == 0 || monthByName)
@@ -276,7 +268,8 @@ std::optional<DateTime> ParseAccessDate(std::string_view text) {
             continue;
         const Piece& next = pieces[i + 1];
         if ((next.kind == Piece::Separator && next.text == ":") ||
-            (next.kind == Piece::Word && (EqualsNoCase(next.text, "am") || EqualsNoCase(next.text, "pm")))) {
+            (next.kind == Piece::Word &&
+             (EqualsIgnoringAsciiCase(next.text, "am") || EqualsIgnoringAsciiCase(next.text, "pm")))) {
             timeStart = i;
             break;
         }

@@ -2,6 +2,7 @@
 // number patterns, with the United States English conventions (m/d/yyyy,
 // $1,234.50) that Access uses under that locale.
 
+#include "ascii_text.h"
 #include "function_support.h"
 
 #include <algorithm>
@@ -20,19 +21,8 @@ constexpr std::array<std::string_view, 12> kMonthNames = {"January",   "February
 constexpr std::array<std::string_view, 7> kDayNames = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                                                        "Thursday", "Friday", "Saturday"};
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    return true;
-}
-
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualsNoCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 std::string TwoDigits(int value) {
@@ -60,7 +50,7 @@ std::string GeneralDate(const DateTime& date) {
 
 size_t RunLength(std::string_view pattern, size_t i) {
     size_t end = i;
-    while (end < pattern.size() && Lower(pattern[end]) == Lower(pattern[i]))
+    while (end < pattern.size() && AsciiLower(pattern[end]) == AsciiLower(pattern[i]))
         ++end;
     return end - i;
 }
@@ -80,7 +70,7 @@ std::string FormatDate(const DateTime& date, std::string_view pattern) {
     size_t i = 0;
     while (i < pattern.size()) {
         const char c = pattern[i];
-        const char lower = Lower(c);
+        const char lower = AsciiLower(c);
         const std::string_view rest = pattern.substr(i);
         if (c == '"') {
             const size_t close = pattern.find('"', i + 1);
@@ -393,7 +383,7 @@ bool IsDateFormat(std::string_view format) {
     bool quoted = false;
     bool dateToken = false;
     for (size_t i = 0; i < format.size(); ++i) {
-        const char c = Lower(format[i]);
+        const char c = AsciiLower(format[i]);
         if (format[i] == '"')
             quoted = !quoted;
         else if (quoted)
@@ -462,11 +452,11 @@ void Format(sqlite3_context* context, int argc, sqlite3_value** argv) {
     const std::optional<double> parsedNumber = NumberOf(value);
     const bool isNumber = parsedNumber && std::isfinite(*parsedNumber);
     const double number = isNumber ? *parsedNumber : 0.0;
-    if (EqualsNoCase(format, "General Number")) {
+    if (EqualsIgnoringAsciiCase(format, "General Number")) {
         ResultText(context, TextOf(value));
         return;
     }
-    if (EqualsNoCase(format, "General Date")) {
+    if (EqualsIgnoringAsciiCase(format, "General Date")) {
         const std::optional<DateTime> date = DateOf(value);
         ResultText(context, date ? GeneralDate(*date) : TextOf(value));
         return;
@@ -474,7 +464,7 @@ void Format(sqlite3_context* context, int argc, sqlite3_value** argv) {
     static constexpr std::array<std::array<std::string_view, 3>, 3> booleans = {
         {{"Yes/No", "Yes", "No"}, {"True/False", "True", "False"}, {"On/Off", "On", "Off"}}};
     for (const auto& [name, yes, no] : booleans) {
-        if (EqualsNoCase(format, name)) {
+        if (EqualsIgnoringAsciiCase(format, name)) {
             ResultText(context, isNumber ? std::string(number != 0 ? yes : no) : TextOf(value));
             return;
         }
@@ -482,7 +472,7 @@ void Format(sqlite3_context* context, int argc, sqlite3_value** argv) {
     std::string_view pattern = format;
     std::optional<bool> date;
     for (const NamedFormat& named : kNamedFormats) {
-        if (EqualsNoCase(format, named.name)) {
+        if (EqualsIgnoringAsciiCase(format, named.name)) {
             pattern = named.pattern;
             date = named.date;
         }
