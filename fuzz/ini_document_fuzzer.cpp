@@ -62,8 +62,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<IniDocument::Entry> entries{{"Driver", "Microsoft Access Driver (*.mdb)"},
                                                   {"DBQ", "/srv/fuzz.mdb"}};
 
-    // Edit the first section that has a name, when there is one.
-    const auto named = std::find_if(before.begin(), before.end(), [](const auto& s) { return !s.name.empty(); });
+    // Edit the first section that has a name, when there is one. The setup
+    // library edits only sections whose header fits on one line as unixODBC
+    // reads it (its names are far shorter), so the header it writes reads back
+    // whole; a name unixODBC took from a cut line is out of its reach.
+    const auto named = std::find_if(before.begin(), before.end(), [](const auto& s) {
+        return !s.name.empty() && s.name.size() + 3 <= kMaxIniLineLength;
+    });
     if (named != before.end()) {
         const std::string target = named->name;
         IniDocument replaced(text);

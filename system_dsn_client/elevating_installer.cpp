@@ -124,12 +124,13 @@ public:
     }
     static void Forget(QObject* process) {
         const std::lock_guard lock(guard_);
-        processes_->erase(static_cast<QProcess*>(process));
+        processes_->erase(process);
     }
 
 private:
     static inline std::mutex guard_;
-    static inline auto* const processes_ = new std::set<QProcess*>;
+    // By their QObject: `destroyed` comes when the QProcess part is gone.
+    static inline auto* const processes_ = new std::set<QObject*>;
 };
 
 // A pkexec that outlived the wait and could not be killed: it has become the
