@@ -288,8 +288,11 @@ void PlanReadingAndEdits(const std::string& label, const std::string& text, std:
 
     const Sections before = document.Sections();
     std::vector<std::string> names;
+    // The setup library's names are short, so the header it writes always
+    // fits a line as unixODBC reads it; a name cut from a longer line is not
+    // one it edits.
     for (const auto& section : before) {
-        if (!section.name.empty()) {
+        if (!section.name.empty() && section.name.size() + 3 <= kMaxIniLineLength) {
             names.push_back(section.name);
         }
     }
