@@ -40,6 +40,8 @@ SQLRETURN ExecDirect(SQLHSTMT stmt, const std::string& sql);
 SQLRETURN GetInfo(SQLHDBC dbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT buffer_length, SQLSMALLINT* length);
 SQLRETURN Tables(SQLHSTMT stmt, const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
                  const std::optional<std::string>& table, const std::optional<std::string>& types);
+SQLRETURN Columns(SQLHSTMT stmt, const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
+                  const std::optional<std::string>& table, const std::optional<std::string>& column);
 SQLRETURN Statistics(SQLHSTMT stmt, const std::optional<std::string>& table, SQLUSMALLINT unique);
 SQLRETURN PrimaryKeys(SQLHSTMT stmt, const std::optional<std::string>& table);
 SQLRETURN SetConnectAttr(SQLHDBC dbc, SQLINTEGER attribute, SQLPOINTER value, SQLINTEGER length);

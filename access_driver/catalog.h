@@ -21,6 +21,14 @@ struct CatalogQuery {
 CatalogQuery TablesQuery(const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
                          const std::optional<std::string>& table, const std::optional<std::string>& types);
 
+// SQLColumns: the columns of the tables whose names match the table pattern,
+// those whose names match the column pattern, with types and sizes as a
+// result column of that table is described. An ODBC 2 client gets ODBC 2's
+// date and time types.
+CatalogQuery ColumnsQuery(const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
+                          const std::optional<std::string>& table, const std::optional<std::string>& column,
+                          bool odbc2);
+
 // SQLStatistics over the file's indexes (unique ones only if asked).
 CatalogQuery StatisticsQuery(const std::string& table, bool unique_only);
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -38,7 +39,9 @@ constexpr const char* kReadOnly =
 struct HandleState {
     std::vector<Record> records;
     std::size_t records_returned = 0;
-    ConnectionFacts connection; // connections only
+    ConnectionFacts connection;                     // connections only
+    SQLHANDLE parent = nullptr;                     // a statement's connection, a connection's environment
+    std::map<SQLUSMALLINT, SQLPOINTER> bit_columns; // a statement's columns bound as SQL_C_BIT
 };
 
 std::mutex state_mutex;
@@ -339,6 +342,47 @@ SQLRETURN Tables(SQLHSTMT stmt, const std::optional<std::string>& catalog, const
     return RunCatalogQuery(stmt, TablesQuery(catalog, schema, table, types));
 }
 
+// Turns the bytes of the columns bound as bits, in every row of the rowset
+// just fetched, into 0 or 1; rows is the attribute that sizes the rowset.
+SQLRETURN AfterFetch(SQLHSTMT stmt, SQLRETURN result, SQLINTEGER rows) {
+    if (!SQL_SUCCEEDED(result))
+        return result;
+    const auto bits = WithState(stmt, [](HandleState& s) { return s.bit_columns; });
+    if (bits.empty())
+        return result;
+    const SqliteOdbc& backend = Backend();
+    SQLULEN count = 1, bind_type = SQL_BIND_BY_COLUMN;
+    SQLLEN* offset = nullptr;
+    backend.GetStmtAttr(stmt, rows, &count, 0, nullptr);
+    backend.GetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE, &bind_type, 0, nullptr);
+    backend.GetStmtAttr(stmt, SQL_ATTR_ROW_BIND_OFFSET_PTR, &offset, 0, nullptr);
+    const SQLULEN stride = bind_type == SQL_BIND_BY_COLUMN ? sizeof(SQLCHAR) : bind_type;
+    for (const auto& [column, value] : bits) {
+        auto* first = static_cast<SQLCHAR*>(value) + (offset ? *offset : 0);
+        for (SQLULEN row = 0; row < count; ++row) {
+            SQLCHAR& bit = first[row * stride];
+            bit = bit != 0 ? 1 : 0;
+        }
+    }
+    return result;
+}
+
+// Whether the statement's environment asked for ODBC 2's behaviour.
+bool WantsOdbc2(SQLHSTMT stmt) {
+    const SQLHANDLE dbc = WithState(stmt, [](HandleState& s) { return s.parent; });
+    const SQLHANDLE env = dbc ? WithState(dbc, [](HandleState& s) { return s.parent; }) : nullptr;
+    SQLINTEGER version = SQL_OV_ODBC3;
+    if (env)
+        Backend().GetEnvAttr(env, SQL_ATTR_ODBC_VERSION, &version, 0, nullptr);
+    return version == SQL_OV_ODBC2;
+}
+
+SQLRETURN Columns(SQLHSTMT stmt, const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
+                  const std::optional<std::string>& table, const std::optional<std::string>& column) {
+    Begin(stmt);
+    return RunCatalogQuery(stmt, ColumnsQuery(catalog, schema, table, column, WantsOdbc2(stmt)));
+}
+
 SQLRETURN Statistics(SQLHSTMT stmt, const std::optional<std::string>& table, SQLUSMALLINT unique) {
     Begin(stmt);
     if (!table)
@@ -451,6 +495,8 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE inp
         Forget(*output);
         if (type == SQL_HANDLE_STMT)
             Remember(input, *output);
+        if (type != SQL_HANDLE_ENV)
+            WithState(*output, [&](HandleState& s) { return s.parent = input; });
     }
     return result;
 }
@@ -474,6 +520,11 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT stmt, SQLUSMALLINT option
             Forget(stmt);
         return result;
     }
+    if (option == SQL_UNBIND)
+        WithState(stmt, [](HandleState& s) {
+            s.bit_columns.clear();
+            return 0;
+        });
     TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, FreeStmt(stmt, option));
 }
 
@@ -624,20 +675,46 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT stmt, SQLUSMALLINT co
     return result;
 }
 
+// sqliteodbc reads SQL_C_BIT from a value's first character, so Access's
+// Yes (-1) would read as 0. A column bound as a bit is bound as a signed
+// byte, the same size, and each fetch then turns the byte into whether the
+// number is not zero (NULL reads as 0 either way).
 TARNWICK_EXPORT SQLRETURN SQL_API SQLBindCol(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT c_type, SQLPOINTER value,
                                              SQLLEN buffer_length, SQLLEN* indicator) {
-    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, BindCol(stmt, column, c_type, value, buffer_length, indicator));
+    Begin(stmt);
+    const bool bit = c_type == SQL_C_BIT && value;
+    const SQLRETURN result =
+        Harvest(SQL_HANDLE_STMT, stmt,
+                Backend().BindCol(stmt, column, bit ? SQL_C_STINYINT : c_type, value, buffer_length, indicator));
+    if (SQL_SUCCEEDED(result)) {
+        WithState(stmt, [&](HandleState& s) {
+            if (bit)
+                s.bit_columns[column] = value;
+            else
+                s.bit_columns.erase(column);
+            return 0;
+        });
+    }
+    return result;
 }
 
-TARNWICK_EXPORT SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) { TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, Fetch(stmt)); }
+TARNWICK_EXPORT SQLRETURN SQL_API SQLFetch(SQLHSTMT stmt) {
+    Begin(stmt);
+    return AfterFetch(stmt, Harvest(SQL_HANDLE_STMT, stmt, Backend().Fetch(stmt)), SQL_ATTR_ROW_ARRAY_SIZE);
+}
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT stmt, SQLSMALLINT orientation, SQLLEN offset) {
-    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, FetchScroll(stmt, orientation, offset));
+    Begin(stmt);
+    return AfterFetch(stmt, Harvest(SQL_HANDLE_STMT, stmt, Backend().FetchScroll(stmt, orientation, offset)),
+                      SQL_ATTR_ROW_ARRAY_SIZE);
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT stmt, SQLUSMALLINT orientation, SQLLEN offset,
                                                    SQLULEN* row_count, SQLUSMALLINT* row_status) {
-    TARNWICK_FORWARD(SQL_HANDLE_STMT, stmt, ExtendedFetch(stmt, orientation, offset, row_count, row_status));
+    Begin(stmt);
+    return AfterFetch(
+        stmt, Harvest(SQL_HANDLE_STMT, stmt, Backend().ExtendedFetch(stmt, orientation, offset, row_count, row_status)),
+        SQL_ROWSET_SIZE);
 }
 
 // sqliteodbc reads SQL_C_BIT from a value's first character, so Access's
@@ -694,9 +771,8 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLTables(SQLHSTMT stmt, SQLCHAR* catalog, SQL
 TARNWICK_EXPORT SQLRETURN SQL_API SQLColumns(SQLHSTMT stmt, SQLCHAR* catalog, SQLSMALLINT catalog_length,
                                              SQLCHAR* schema, SQLSMALLINT schema_length, SQLCHAR* table,
                                              SQLSMALLINT table_length, SQLCHAR* column, SQLSMALLINT column_length) {
-    TARNWICK_FORWARD(
-        SQL_HANDLE_STMT, stmt,
-        Columns(stmt, catalog, catalog_length, schema, schema_length, table, table_length, column, column_length));
+    return Columns(stmt, Text(catalog, catalog_length), Text(schema, schema_length), Text(table, table_length),
+                   Text(column, column_length));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLStatistics(SQLHSTMT stmt, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT,

@@ -167,15 +167,8 @@ TARNWICK_EXPORT SQLRETURN SQL_API SQLTablesW(SQLHSTMT stmt, SQLWCHAR* catalog, S
 TARNWICK_EXPORT SQLRETURN SQL_API SQLColumnsW(SQLHSTMT stmt, SQLWCHAR* catalog, SQLSMALLINT catalog_length,
                                               SQLWCHAR* schema, SQLSMALLINT schema_length, SQLWCHAR* table,
                                               SQLSMALLINT table_length, SQLWCHAR* column, SQLSMALLINT column_length) {
-    Begin(stmt);
-    auto c = WideText(catalog, catalog_length), s = WideText(schema, schema_length), t = WideText(table, table_length),
-         n = WideText(column, column_length);
-    auto pointer = [](std::optional<std::string>& text) {
-        return text ? reinterpret_cast<SQLCHAR*>(text->data()) : nullptr;
-    };
-    return Harvest(
-        SQL_HANDLE_STMT, stmt,
-        Backend().Columns(stmt, pointer(c), SQL_NTS, pointer(s), SQL_NTS, pointer(t), SQL_NTS, pointer(n), SQL_NTS));
+    return Columns(stmt, WideText(catalog, catalog_length), WideText(schema, schema_length),
+                   WideText(table, table_length), WideText(column, column_length));
 }
 
 TARNWICK_EXPORT SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT stmt, SQLWCHAR*, SQLSMALLINT, SQLWCHAR*, SQLSMALLINT,

@@ -1,9 +1,11 @@
 #include "access_engine.h"
 
+#include <optional>
 #include <string>
 
 #include "access_connection.h"
 #include "access_vtab.h"
+#include "column_shape.h"
 #include "read_only_guard.h"
 
 namespace tarnwick::access {
@@ -32,22 +34,56 @@ int Exec(sqlite3* db, const std::string& sql, std::string& error) {
     return rc;
 }
 
+void BindOptional(sqlite3_stmt* stmt, int index, std::optional<long long> value) {
+    if (value) {
+        sqlite3_bind_int64(stmt, index, *value);
+    } else {
+        sqlite3_bind_null(stmt, index);
+    }
+}
+
+int InsertColumn(sqlite3_stmt* insert, const std::string& table, int ordinal, const ColumnInfo& column) {
+    const ColumnShape shape = ShapeOf(column);
+    sqlite3_bind_text(insert, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 2, column.name.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert, 3, ordinal);
+    sqlite3_bind_text(insert, 4, shape.typeName.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(insert, 5, shape.dataType);
+    sqlite3_bind_int64(insert, 6, shape.columnSize);
+    sqlite3_bind_int64(insert, 7, shape.bufferLength);
+    BindOptional(insert, 8, shape.decimalDigits);
+    BindOptional(insert, 9, shape.radix);
+    sqlite3_bind_int(insert, 10, column.nullable ? 1 : 0);
+    BindOptional(insert, 11, shape.octetLength);
+    const int rc = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
+    sqlite3_reset(insert);
+    return rc;
+}
+
 // Fills the catalog tables with bound values.
 int WriteCatalog(sqlite3* db, const AccessConnection& connection, std::string& error) {
     int rc = Exec(db,
                   "CREATE TEMP TABLE tarnwick_catalog_tables(name TEXT, type TEXT);"
                   "CREATE TEMP TABLE tarnwick_catalog_indexes(table_name TEXT, index_name TEXT,"
-                  " non_unique INTEGER, ordinal INTEGER, column_name TEXT, is_primary INTEGER);",
+                  " non_unique INTEGER, ordinal INTEGER, column_name TEXT, is_primary INTEGER);"
+                  "CREATE TEMP TABLE tarnwick_catalog_columns(table_name TEXT, column_name TEXT, ordinal INTEGER,"
+                  " type_name TEXT, data_type INTEGER, column_size INTEGER, buffer_length INTEGER,"
+                  " decimal_digits INTEGER, radix INTEGER, nullable INTEGER, octet_length INTEGER);",
                   error);
     if (rc != SQLITE_OK) {
         return rc;
     }
     sqlite3_stmt* tables = nullptr;
     sqlite3_stmt* indexes = nullptr;
+    sqlite3_stmt* columns = nullptr;
     rc = sqlite3_prepare_v2(db, "INSERT INTO tarnwick_catalog_tables VALUES(?, ?)", -1, &tables, nullptr);
     if (rc == SQLITE_OK) {
         rc = sqlite3_prepare_v2(db, "INSERT INTO tarnwick_catalog_indexes VALUES(?, ?, ?, ?, ?, ?)", -1, &indexes,
                                 nullptr);
+    }
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_prepare_v2(db, "INSERT INTO tarnwick_catalog_columns VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", -1,
+                                &columns, nullptr);
     }
     for (const AccessTable& table : connection.Tables()) {
         if (rc != SQLITE_OK) {
@@ -57,6 +93,9 @@ int WriteCatalog(sqlite3* db, const AccessConnection& connection, std::string& e
         sqlite3_bind_text(tables, 2, table.system ? "SYSTEM TABLE" : "TABLE", -1, SQLITE_STATIC);
         rc = sqlite3_step(tables) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
         sqlite3_reset(tables);
+        for (std::size_t i = 0; i < table.columns.size() && rc == SQLITE_OK; ++i) {
+            rc = InsertColumn(columns, table.name, static_cast<int>(i) + 1, table.columns[i]);
+        }
         for (const IndexColumn& index : table.indexes) {
             if (rc != SQLITE_OK) {
                 break;
@@ -76,6 +115,7 @@ int WriteCatalog(sqlite3* db, const AccessConnection& connection, std::string& e
     }
     sqlite3_finalize(tables);
     sqlite3_finalize(indexes);
+    sqlite3_finalize(columns);
     return rc;
 }
 

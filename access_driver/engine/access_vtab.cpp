@@ -77,7 +77,7 @@ int Disconnect(sqlite3_vtab* vtab) {
 // each row keeps only those that do. Any other collation scans.
 bool CollationServed(const char* collation) {
     return !collation || strcasecmp(collation, "BINARY") == 0 || strcasecmp(collation, "NOCASE") == 0 ||
-           strcasecmp(collation, "ACCESS") == 0;
+           strcasecmp(collation, "ACCESS") == 0 || strcasecmp(collation, "ACCESSDATE") == 0;
 }
 
 // idxNum 0 scans; column + 1 looks up the value of argv[0] in that column.

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "access_collation.h"
+#include "access_dates.h"
 
 namespace tarnwick::access {
 namespace {
@@ -112,7 +113,11 @@ Probe ProbeFor(sqlite3_value* value, ColumnKind kind) {
         // A number compared with a text column may be compared as a number
         // (' 5' equals 5), which no text key can answer: those scan.
         const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(value));
-        key = TextKey(std::string_view(text, static_cast<std::size_t>(sqlite3_value_bytes(value))));
+        const std::string_view given(text, static_cast<std::size_t>(sqlite3_value_bytes(value)));
+        // A date given as text ('1996-01-31', or with a fraction of zeros)
+        // is looked up as the stored date it names, which ACCESSDATE calls
+        // equal; SQLite's recheck keeps BINARY's answer under BINARY.
+        key = kind == ColumnKind::DateTime ? TextKey(StoredDateForm(given)) : TextKey(given);
     }
     if (key) {
         probe.kind = Probe::Kind::Key;

@@ -66,7 +66,8 @@ std::string DeclaredTypeOf(const MdbColumn& col, bool jet3, const std::string& c
     case MDB_NUMERIC:
         return "numeric(" + std::to_string(col.col_prec) + "," + std::to_string(col.col_scale) + ")";
     case MDB_DATETIME:
-        return "timestamp";
+        // The functions that bring ACCESS bring ACCESSDATE too.
+        return collation == "ACCESS" ? "timestamp COLLATE ACCESSDATE" : "timestamp";
     case MDB_TEXT:
         return "varchar(" + std::to_string(jet3 ? col.col_size : col.col_size / 2) + ")" + collate;
     case MDB_MEMO:
@@ -190,6 +191,13 @@ std::vector<ColumnInfo> DescribeColumns(const MdbTableDef& table, const std::str
         info.mdbType = col->col_type;
         info.kind = KindOf(col->col_type);
         info.declaredType = DeclaredTypeOf(*col, jet3, textCollation);
+        info.length = col->col_type == MDB_TEXT && !jet3 ? col->col_size / 2 : col->col_size;
+        info.precision = col->col_prec;
+        info.scale = col->col_scale;
+        // Yes/No is never NULL; other columns when the table's design says
+        // the value is required.
+        const char* required = mdb_col_get_prop(col, "Required");
+        info.nullable = col->col_type != MDB_BOOL && !(required && required[0] == 'y');
         out.push_back(std::move(info));
     }
     return out;

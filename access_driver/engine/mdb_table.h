@@ -31,6 +31,10 @@ struct ColumnInfo {
     int mdbType = 0;
     ColumnKind kind = ColumnKind::Text;
     std::string declaredType; // what sqlite3_declare_vtab is told
+    int length = 0;           // Text: characters; Binary: bytes
+    int precision = 0;        // Decimal
+    int scale = 0;            // Decimal
+    bool nullable = true;
 };
 
 // The columns of a table as SQLite sees them; textCollation is appended to

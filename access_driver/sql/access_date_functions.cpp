@@ -464,8 +464,21 @@ constexpr FunctionEntry kDateFunctions[] = {
     {"Time", 0, false, Time},
 };
 
+int CompareDates(void*, int aSize, const void* a, int bSize, const void* b) {
+    const int order = CompareDateTexts(std::string_view(static_cast<const char*>(a), static_cast<size_t>(aSize)),
+                                       std::string_view(static_cast<const char*>(b), static_cast<size_t>(bSize)));
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
+}
+
 } // namespace
 
-int RegisterDateFunctions(sqlite3* db) { return RegisterFunctions(db, kDateFunctions, std::size(kDateFunctions)); }
+// The collation of Date/Time columns, ACCESSDATE: a date bound or written as
+// text compares as the date it names, as Access converts it.
+int RegisterDateFunctions(sqlite3* db) {
+    const int rc = sqlite3_create_collation_v2(db, "ACCESSDATE", SQLITE_UTF8, nullptr, CompareDates, nullptr);
+    if (rc != SQLITE_OK)
+        return rc;
+    return RegisterFunctions(db, kDateFunctions, std::size(kDateFunctions));
+}
 
 } // namespace tarnwick::access

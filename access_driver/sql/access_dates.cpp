@@ -291,4 +291,47 @@ std::string FormatStoredDate(const DateTime& value) {
     return text;
 }
 
+namespace {
+
+// 'YYYY-MM-DD HH:MM:SS' exactly, as every stored value is.
+bool IsStoredForm(std::string_view text) {
+    static constexpr std::string_view kShape = "0000-00-00 00:00:00";
+    if (text.size() != kShape.size())
+        return false;
+    for (size_t i = 0; i < kShape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kShape[i] == '0' ? !digit : text[i] != kShape[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string StoredDateForm(std::string_view text) {
+    if (IsStoredForm(text))
+        return std::string(text);
+    std::string_view trimmed = text;
+    // A fraction of zeros after the seconds adds nothing: Access stores whole seconds.
+    if (const size_t dot = trimmed.rfind('.'); dot != std::string_view::npos && dot > 0 && dot + 1 < trimmed.size() &&
+                                               trimmed.find_first_not_of('0', dot + 1) == std::string_view::npos &&
+                                               trimmed.substr(0, dot).find(':') != std::string_view::npos) {
+        trimmed = trimmed.substr(0, dot);
+    }
+    // ISO 8601's 'T' between date and time.
+    std::string spaced(trimmed);
+    if (spaced.size() > 10 && spaced[10] == 'T' && spaced[4] == '-')
+        spaced[10] = ' ';
+    const auto parsed = ParseAccessDate(spaced);
+    if (!parsed || !IsInAccessRange(*parsed))
+        return std::string(text);
+    return FormatStoredDate(*parsed);
+}
+
+int CompareDateTexts(std::string_view a, std::string_view b) {
+    if (IsStoredForm(a) && IsStoredForm(b))
+        return a.compare(b);
+    return StoredDateForm(a).compare(StoredDateForm(b));
+}
+
 } // namespace tarnwick::access

@@ -27,6 +27,16 @@ std::optional<DateTime> ParseAccessDate(std::string_view text);
 
 std::string FormatStoredDate(const DateTime& value);
 
+// A text compared with a Date/Time column, in the stored form when it names a
+// date Access can hold ('1996-01-31', '1996-01-31T10:00', '1/31/1996', or
+// '1996-01-31 10:00:00.000' as ODBC drivers write a bound timestamp); any
+// other text as it is. Stored values are their own form.
+std::string StoredDateForm(std::string_view text);
+
+// The order of Date/Time values compared as text: by StoredDateForm, so a
+// date bound as '1996-01-31' equals the stored '1996-01-31 00:00:00'.
+int CompareDateTexts(std::string_view a, std::string_view b);
+
 bool IsLeapYear(int year);
 int DaysInMonth(int year, int month);
 

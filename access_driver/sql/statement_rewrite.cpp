@@ -550,17 +550,38 @@ bool IsComparison(const Item& item) {
            std::find(std::begin(comparisons), std::end(comparisons), item.text) != std::end(comparisons);
 }
 
+// Whether an operand is a column's name alone (name, "name", [name],
+// table.name): not a literal, a parameter, a call or a group.
+bool IsColumnName(std::span<const Item> run) {
+    if (run.size() != 1 || run[0].kind != ItemKind::Atom || run[0].text.empty())
+        return false;
+    const std::string& text = run[0].text;
+    const unsigned char first = static_cast<unsigned char>(text[0]);
+    const bool starts = first == '"' || first == '[' || first == '`' || first == '_' || first >= 0x80 ||
+                        (first >= 'A' && first <= 'Z') || (first >= 'a' && first <= 'z');
+    return starts && text.find_first_of("'()") == std::string::npos && !EqualsKeyword(text, "NULL") &&
+           !EqualsKeyword(text, "CURRENT_DATE") && !EqualsKeyword(text, "CURRENT_TIME") &&
+           !EqualsKeyword(text, "CURRENT_TIMESTAMP");
+}
+
 // Replaces every operand run that uses Access's own operators by SQLite text.
-// The right operand of every comparison gets COLLATE ACCESS: Access compares
-// all text without regard to case, not only a text column's (SQLite would
-// compare 'a' = 'A', or an expression over columns, as binary). The
-// collation changes nothing where either side is a number.
+// Access compares all text without regard to case, not only a text column's:
+// SQLite would compare 'a' = 'A', or an expression over columns, as binary.
+// So the right operand of a comparison gets COLLATE ACCESS, unless the left
+// one is a column: SQLite then compares with that column's collation, ACCESS
+// for text and ACCESSDATE for Date/Time, which reads '1996-01-31' bound for
+// a date as the date it names. The collation changes nothing where either
+// side is a number.
 std::vector<Item> RewriteOperators(std::vector<Item> items) {
     items = JoinQualifiedNames(std::move(items));
     std::vector<Item> result;
     size_t i = 0;
+    bool lastRunIsColumn = false; // the operand just written
+    bool leftIsColumn = false;    // the operand before the last comparison
     while (i < items.size()) {
         if (items[i].kind == ItemKind::Boundary) {
+            leftIsColumn = IsComparison(items[i]) && lastRunIsColumn;
+            lastRunIsColumn = false;
             result.push_back(std::move(items[i++]));
             continue;
         }
@@ -575,6 +596,7 @@ std::vector<Item> RewriteOperators(std::vector<Item> items) {
             lastWasAtom = atom;
         }
         std::span<Item> run(items.data() + i, end - i);
+        lastRunIsColumn = IsColumnName(run);
         if (NeedsAccessOperators(run)) {
             const std::string lead = run.front().lead;
             run.front().lead.clear();
@@ -583,7 +605,7 @@ std::vector<Item> RewriteOperators(std::vector<Item> items) {
             for (Item& item : run)
                 result.push_back(std::move(item));
         }
-        if (afterComparison)
+        if (afterComparison && !leftIsColumn)
             result.push_back({ItemKind::Boundary, " ", "COLLATE ACCESS"});
         i = end;
     }

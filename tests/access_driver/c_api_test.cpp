@@ -46,27 +46,66 @@ std::vector<std::map<std::string, std::string>> ExportedRows() {
     return rows;
 }
 
+// A table's columns as mdb-schema prints them: name, Access type, size (Text
+// only, 0 otherwise), and whether the design requires a value.
+struct SchemaColumn {
+    std::string name;
+    std::string type;
+    long size = 0;
+    bool required = false;
+};
+
+std::vector<SchemaColumn> SchemaOf(const std::string& fixture, const std::string& table) {
+    const auto result = RunCommand({"mdb-schema", "--not-null", "-T", table, FixturePath(fixture)});
+    std::vector<SchemaColumn> columns;
+    std::istringstream lines(result.output);
+    for (std::string line; std::getline(lines, line);) {
+        // \t[Name]\t\t\tText (50) NOT NULL,
+        if (line.size() < 2 || line[0] != '\t' || line[1] != '[')
+            continue;
+        SchemaColumn column;
+        const auto close = line.find(']');
+        column.name = line.substr(2, close - 2);
+        std::string type = line.substr(line.find_first_not_of('\t', close + 1));
+        type = type.substr(0, type.find_last_not_of(", ") + 1);
+        column.required = type.size() > 9 && type.compare(type.size() - 9, 9, " NOT NULL") == 0;
+        if (column.required)
+            type.resize(type.size() - 9);
+        if (const auto open = type.find(" ("); open != std::string::npos) {
+            column.size = std::stol(type.substr(open + 2));
+            type.resize(open);
+        }
+        column.type = type;
+        columns.push_back(column);
+    }
+    return columns;
+}
+
 class CApi : public testing::Test {
 protected:
     static void SetUpTestSuite() {
         sandbox_ = new OdbcSandbox();
         sandbox_->Export();
         sandbox_->WriteOdbcIni(
-            "[Jet3]\nDriver=Microsoft Access Driver (*.mdb)\nDBQ=" + FixturePath("jackcess/testV1997.mdb") + "\n");
+            "[Jet3]\nDriver=Microsoft Access Driver (*.mdb)\nDBQ=" + FixturePath("jackcess/testV1997.mdb") +
+            "\n[Nulls]\nDriver=Microsoft Access Driver (*.mdb)\nDBQ=" + FixturePath("jackcess/test2V2003.mdb") + "\n");
     }
     static void TearDownTestSuite() { delete sandbox_; }
 
-    void SetUp() override {
+    void SetUp() override { Connect("dsn=Jet3", SQL_OV_ODBC3); } // keywords without case
+    void TearDown() override { Disconnect(); }
+
+    void Connect(const std::string& connection, SQLINTEGER version) {
         ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_)));
-        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<SQLLEN>(version)), 0);
         ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_)));
-        SQLCHAR in[] = "dsn=Jet3"; // keywords without case
-        ASSERT_TRUE(
-            SQL_SUCCEEDED(SQLDriverConnect(dbc_, nullptr, in, SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)))
+        std::string in = connection;
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
+                                                   nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT)))
             << Diagnostic(SQL_HANDLE_DBC, dbc_);
         ASSERT_TRUE(SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt_)));
     }
-    void TearDown() override {
+    void Disconnect() {
         SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
         SQLDisconnect(dbc_);
         SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
@@ -192,6 +231,137 @@ TEST_F(CApi, AMissingFileIsAnErrorRecordOfOurs) {
     EXPECT_NE(record.find("[Tarnwick][Access driver]"), std::string::npos) << record;
     EXPECT_NE(record.find("/nonexistent/missing.mdb"), std::string::npos) << record;
     SQLFreeHandle(SQL_HANDLE_DBC, other);
+}
+
+// Yes/No bound as a bit for a rowset of two, column-wise: Access's Yes (-1)
+// reads as 1, and nothing is written behind the two bytes.
+TEST_F(CApi, BitColumnsBoundForARowsetReadZeroOrOne) {
+    const auto rows = ExportedRows();
+    ASSERT_EQ(rows.size(), 2U);
+    std::array<unsigned char, 2 + 16> bits{};
+    bits.fill(kGuard);
+    std::array<SQLLEN, 2> indicators{};
+    SQLULEN fetched = 0;
+    SQLSetStmtAttr(stmt_, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(2), 0);
+    SQLSetStmtAttr(stmt_, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLBindCol(stmt_, 1, SQL_C_BIT, bits.data(), 1, indicators.data())));
+    ASSERT_TRUE(Run("select I from Table1")) << Diagnostic(SQL_HANDLE_STMT, stmt_);
+    ASSERT_TRUE(SQL_SUCCEEDED(SQLFetchScroll(stmt_, SQL_FETCH_NEXT, 0))) << Diagnostic(SQL_HANDLE_STMT, stmt_);
+    ASSERT_EQ(fetched, 2U);
+    for (std::size_t i = 0; i < 2; ++i)
+        EXPECT_EQ(bits[i], rows[i].at("I") == "0" ? 0 : 1) << "row " << i;
+    for (std::size_t i = 2; i < bits.size(); ++i)
+        EXPECT_EQ(bits[i], kGuard) << "byte " << i;
+}
+
+// A date parameter finds its row however the client binds it: as a
+// timestamp or a date structure, or as text with or without the time.
+TEST_F(CApi, DateParametersFindTheirRowHoweverBound) {
+    const auto rows = ExportedRows();
+    const auto& row = rows[1];
+    const std::string stored = row.at("G"); // YYYY-MM-DD HH:MM:SS
+    SQL_TIMESTAMP_STRUCT stamp{};
+    std::sscanf(stored.c_str(), "%hd-%hu-%hu %hu:%hu:%hu", &stamp.year, &stamp.month, &stamp.day, &stamp.hour,
+                &stamp.minute, &stamp.second);
+    SQL_DATE_STRUCT date{stamp.year, stamp.month, stamp.day};
+    std::string date_text = stored.substr(0, 10);
+    std::string iso_text = stored.substr(0, 10) + "T" + stored.substr(11) + ".000";
+    struct Binding {
+        const char* name;
+        SQLSMALLINT c_type;
+        SQLSMALLINT sql_type;
+        void* value;
+        SQLLEN length;
+    };
+    const Binding bindings[] = {
+        {"timestamp", SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, &stamp, sizeof stamp},
+        {"date", SQL_C_TYPE_DATE, SQL_TYPE_DATE, &date, sizeof date},
+        {"date as text", SQL_C_CHAR, SQL_VARCHAR, date_text.data(), static_cast<SQLLEN>(date_text.size())},
+        {"ISO timestamp as text", SQL_C_CHAR, SQL_VARCHAR, iso_text.data(), static_cast<SQLLEN>(iso_text.size())},
+    };
+    for (const Binding& binding : bindings) {
+        SQLLEN length = binding.length;
+        SQLFreeStmt(stmt_, SQL_RESET_PARAMS);
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLBindParameter(stmt_, 1, SQL_PARAM_INPUT, binding.c_type, binding.sql_type, 19, 0,
+                                                   binding.value, binding.length, &length)));
+        ASSERT_TRUE(Run("select A from Table1 where G = ?")) << binding.name << Diagnostic(SQL_HANDLE_STMT, stmt_);
+        std::vector<std::string> found;
+        char a[64] = "";
+        SQLLEN got = 0;
+        while (SQLFetch(stmt_) == SQL_SUCCESS && SQL_SUCCEEDED(SQLGetData(stmt_, 1, SQL_C_CHAR, a, sizeof a, &got)))
+            found.push_back(a);
+        SQLCloseCursor(stmt_);
+        std::vector<std::string> expected;
+        for (const auto& r : rows)
+            if (r.at("G") == stored)
+                expected.push_back(r.at("A"));
+        EXPECT_EQ(found, expected) << binding.name;
+    }
+}
+
+// SQLColumns against mdb-schema's reading of the design: every column in
+// order, its type and size, and NULLABLE from Required (Yes/No never NULL).
+// An ODBC 2 client gets ODBC 2's timestamp type.
+TEST_F(CApi, ColumnsGiveTheDesignsTypesSizesAndNullability) {
+    struct Expected {
+        SQLSMALLINT type;
+        SQLINTEGER size; // 0: the Text column's own
+    };
+    const std::map<std::string, Expected> by_access_type = {
+        {"Text", {SQL_VARCHAR, 0}},
+        {"Memo/Hyperlink", {SQL_LONGVARCHAR, 1073741823}},
+        {"Byte", {SQL_TINYINT, 3}},
+        {"Integer", {SQL_SMALLINT, 5}},
+        {"Long Integer", {SQL_INTEGER, 10}},
+        {"Boolean", {SQL_SMALLINT, 5}},
+        {"Double", {SQL_DOUBLE, 15}},
+        {"Currency", {SQL_DOUBLE, 15}},
+        {"DateTime", {SQL_TYPE_TIMESTAMP, 19}},
+        {"OLE", {SQL_LONGVARBINARY, 1073741823}},
+    };
+    const struct {
+        const char* connection;
+        const char* fixture;
+        const char* table;
+        SQLINTEGER version;
+    } cases[] = {
+        {"DSN=Jet3", "jackcess/testV1997.mdb", "Table1", SQL_OV_ODBC3},
+        {"DSN=Nulls", "jackcess/test2V2003.mdb", "MSP_PROJECTS", SQL_OV_ODBC3},
+        {"DSN=Jet3", "jackcess/testV1997.mdb", "Table1", SQL_OV_ODBC2},
+    };
+    for (const auto& c : cases) {
+        Disconnect();
+        Connect(c.connection, c.version);
+        const auto schema = SchemaOf(c.fixture, c.table);
+        ASSERT_FALSE(schema.empty()) << c.table;
+        std::string table = c.table;
+        ASSERT_TRUE(SQL_SUCCEEDED(
+            SQLColumns(stmt_, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(table.data()), SQL_NTS, nullptr, 0)))
+            << Diagnostic(SQL_HANDLE_STMT, stmt_);
+        for (const SchemaColumn& column : schema) {
+            ASSERT_EQ(SQLFetch(stmt_), SQL_SUCCESS) << column.name;
+            char name[256] = "";
+            SQLSMALLINT type = 0, nullable = -1;
+            SQLINTEGER size = 0;
+            SQLLEN got = 0;
+            SQLGetData(stmt_, 4, SQL_C_CHAR, name, sizeof name, &got);
+            SQLGetData(stmt_, 5, SQL_C_SSHORT, &type, 0, &got);
+            SQLGetData(stmt_, 7, SQL_C_SLONG, &size, 0, &got);
+            SQLGetData(stmt_, 11, SQL_C_SSHORT, &nullable, 0, &got);
+            ASSERT_EQ(name, column.name);
+            const auto expected = by_access_type.find(column.type);
+            ASSERT_NE(expected, by_access_type.end()) << column.name << ": " << column.type;
+            const SQLSMALLINT want_type = expected->second.type == SQL_TYPE_TIMESTAMP && c.version == SQL_OV_ODBC2
+                                              ? SQL_TIMESTAMP
+                                              : expected->second.type;
+            EXPECT_EQ(type, want_type) << column.name;
+            EXPECT_EQ(size, expected->second.size ? expected->second.size : column.size) << column.name;
+            EXPECT_EQ(nullable, column.required || column.type == "Boolean" ? SQL_NO_NULLS : SQL_NULLABLE)
+                << column.name;
+        }
+        EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA) << c.table;
+        SQLCloseCursor(stmt_);
+    }
 }
 
 } // namespace
