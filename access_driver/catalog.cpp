@@ -73,23 +73,17 @@ CatalogQuery TablesQuery(const std::optional<std::string>& catalog, const std::o
 CatalogQuery ColumnsQuery(const std::optional<std::string>& catalog, const std::optional<std::string>& schema,
                           const std::optional<std::string>& table, const std::optional<std::string>& column,
                           bool odbc2) {
-    // ODBC 2 numbers the date, time and timestamp types 9, 10 and 11, and
-    // gives them no subcode; ODBC 3 numbers them 91 to 93 under SQL_DATETIME.
-    const std::string data_type =
-        odbc2 ? "CASE WHEN data_type BETWEEN 91 AND 93 THEN data_type - 82 ELSE data_type END" : "data_type";
-    const std::string sql_data_type =
-        odbc2 ? data_type : "CASE WHEN data_type BETWEEN 91 AND 93 THEN 9 ELSE data_type END";
-    const std::string subcode = odbc2 ? "NULL" : "CASE WHEN data_type BETWEEN 91 AND 93 THEN data_type - 90 END";
-    std::string sql = std::string(kTableColumns) + "table_name AS TABLE_NAME, column_name AS COLUMN_NAME, CAST(" +
-                      data_type +
-                      " AS SMALLINT) AS DATA_TYPE, type_name AS TYPE_NAME, column_size AS COLUMN_SIZE, "
-                      "buffer_length AS BUFFER_LENGTH, CAST(decimal_digits AS SMALLINT) AS DECIMAL_DIGITS, "
-                      "CAST(radix AS SMALLINT) AS NUM_PREC_RADIX, CAST(nullable AS SMALLINT) AS NULLABLE, "
-                      "CAST(NULL AS TEXT) AS REMARKS, CAST(NULL AS TEXT) AS COLUMN_DEF, CAST(" +
-                      sql_data_type + " AS SMALLINT) AS SQL_DATA_TYPE, CAST(" + subcode +
-                      " AS SMALLINT) AS SQL_DATETIME_SUB, octet_length AS CHAR_OCTET_LENGTH, "
-                      "ordinal AS ORDINAL_POSITION, CASE nullable WHEN 1 THEN 'YES' ELSE 'NO' END AS IS_NULLABLE "
-                      "FROM tarnwick_catalog_columns WHERE table_name LIKE ? ESCAPE '\\' "
+    // Plain columns of the catalog table, whose declared types tell the
+    // client each result column's type.
+    std::string sql = std::string(kTableColumns) + "table_name AS TABLE_NAME, column_name AS COLUMN_NAME, " +
+                      (odbc2 ? "odbc2_data_type" : "data_type") +
+                      " AS DATA_TYPE, type_name AS TYPE_NAME, column_size AS COLUMN_SIZE, "
+                      "buffer_length AS BUFFER_LENGTH, decimal_digits AS DECIMAL_DIGITS, radix AS NUM_PREC_RADIX, "
+                      "nullable AS NULLABLE, CAST(NULL AS TEXT) AS REMARKS, CAST(NULL AS TEXT) AS COLUMN_DEF, " +
+                      (odbc2 ? "odbc2_data_type" : "sql_data_type") + " AS SQL_DATA_TYPE, " +
+                      (odbc2 ? "NULL" : "datetime_subcode") +
+                      " AS SQL_DATETIME_SUB, octet_length AS CHAR_OCTET_LENGTH, ordinal AS ORDINAL_POSITION, "
+                      "is_nullable AS IS_NULLABLE FROM tarnwick_catalog_columns WHERE table_name LIKE ? ESCAPE '\\' "
                       "AND column_name LIKE ? ESCAPE '\\'";
     // Catalog and schema can only match the empty name.
     if ((catalog && !catalog->empty() && *catalog != "%") || (schema && !schema->empty() && *schema != "%"))

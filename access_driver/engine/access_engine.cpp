@@ -48,13 +48,20 @@ int InsertColumn(sqlite3_stmt* insert, const std::string& table, int ordinal, co
     sqlite3_bind_text(insert, 2, column.name.c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_int(insert, 3, ordinal);
     sqlite3_bind_text(insert, 4, shape.typeName.c_str(), -1, SQLITE_TRANSIENT);
+    // ODBC 3 files the date and time types 91 to 93 under SQL_DATETIME (9)
+    // with a subcode; ODBC 2 numbers them 9 to 11.
+    const bool datetime = shape.dataType >= 91 && shape.dataType <= 93;
     sqlite3_bind_int(insert, 5, shape.dataType);
-    sqlite3_bind_int64(insert, 6, shape.columnSize);
-    sqlite3_bind_int64(insert, 7, shape.bufferLength);
-    BindOptional(insert, 8, shape.decimalDigits);
-    BindOptional(insert, 9, shape.radix);
-    sqlite3_bind_int(insert, 10, column.nullable ? 1 : 0);
-    BindOptional(insert, 11, shape.octetLength);
+    sqlite3_bind_int(insert, 6, datetime ? shape.dataType - 82 : shape.dataType);
+    sqlite3_bind_int(insert, 7, datetime ? 9 : shape.dataType);
+    BindOptional(insert, 8, datetime ? std::optional<long long>(shape.dataType - 90) : std::nullopt);
+    sqlite3_bind_int64(insert, 9, shape.columnSize);
+    sqlite3_bind_int64(insert, 10, shape.bufferLength);
+    BindOptional(insert, 11, shape.decimalDigits);
+    BindOptional(insert, 12, shape.radix);
+    sqlite3_bind_int(insert, 13, column.nullable ? 1 : 0);
+    BindOptional(insert, 14, shape.octetLength);
+    sqlite3_bind_text(insert, 15, column.nullable ? "YES" : "NO", -1, SQLITE_STATIC);
     const int rc = sqlite3_step(insert) == SQLITE_DONE ? SQLITE_OK : SQLITE_ERROR;
     sqlite3_reset(insert);
     return rc;
@@ -66,9 +73,12 @@ int WriteCatalog(sqlite3* db, const AccessConnection& connection, std::string& e
                   "CREATE TEMP TABLE tarnwick_catalog_tables(name TEXT, type TEXT);"
                   "CREATE TEMP TABLE tarnwick_catalog_indexes(table_name TEXT, index_name TEXT,"
                   " non_unique INTEGER, ordinal INTEGER, column_name TEXT, is_primary INTEGER);"
+                  // Declared types, so that a client is told SMALLINT and
+                  // INTEGER for the columns ODBC defines so, even when NULL.
                   "CREATE TEMP TABLE tarnwick_catalog_columns(table_name TEXT, column_name TEXT, ordinal INTEGER,"
-                  " type_name TEXT, data_type INTEGER, column_size INTEGER, buffer_length INTEGER,"
-                  " decimal_digits INTEGER, radix INTEGER, nullable INTEGER, octet_length INTEGER);",
+                  " type_name TEXT, data_type SMALLINT, odbc2_data_type SMALLINT, sql_data_type SMALLINT,"
+                  " datetime_subcode SMALLINT, column_size INTEGER, buffer_length INTEGER, decimal_digits SMALLINT,"
+                  " radix SMALLINT, nullable SMALLINT, octet_length INTEGER, is_nullable TEXT);",
                   error);
     if (rc != SQLITE_OK) {
         return rc;
@@ -82,7 +92,7 @@ int WriteCatalog(sqlite3* db, const AccessConnection& connection, std::string& e
                                 nullptr);
     }
     if (rc == SQLITE_OK) {
-        rc = sqlite3_prepare_v2(db, "INSERT INTO tarnwick_catalog_columns VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", -1,
+        rc = sqlite3_prepare_v2(db, "INSERT INTO tarnwick_catalog_columns VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", -1,
                                 &columns, nullptr);
     }
     for (const AccessTable& table : connection.Tables()) {

@@ -1,7 +1,9 @@
 // The driver through unixODBC's C API, as a C client calls it: every value
 // read into a buffer of exactly its C type's size, with guard bytes behind it
 // that must stay untouched, and the value compared with mdb-export's.
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -361,6 +363,87 @@ TEST_F(CApi, ColumnsGiveTheDesignsTypesSizesAndNullability) {
         }
         EXPECT_EQ(SQLFetch(stmt_), SQL_NO_DATA) << c.table;
         SQLCloseCursor(stmt_);
+    }
+}
+
+// SQLStatistics and SQLPrimaryKeys against mdb-schema's indexes (it names
+// tables and columns in lower case for PostgreSQL): every index with its
+// columns in order, unique or not, and the primary key's columns.
+TEST_F(CApi, IndexesAndPrimaryKeysAreTheFilesOwn) {
+    using Index = std::pair<bool, std::vector<std::string>>; // unique, columns
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return text;
+    };
+    auto quoted = [](const std::string& line, std::size_t from) {
+        std::vector<std::string> names;
+        for (auto open = line.find('"', from); open != std::string::npos; open = line.find('"', open)) {
+            const auto close = line.find('"', open + 1);
+            names.push_back(line.substr(open + 1, close - open - 1));
+            open = close + 1;
+        }
+        return names;
+    };
+    const struct {
+        const char* connection;
+        const char* fixture;
+        const char* table;
+    } cases[] = {
+        {"DSN=Jet3", "jackcess/testV1997.mdb", "Table1"},
+        {"DSN=Nulls", "jackcess/test2V2003.mdb", "MSP_PROJECTS"},
+    };
+    for (const auto& c : cases) {
+        const auto schema = RunCommand({"mdb-schema", "--indexes", "-T", c.table, FixturePath(c.fixture), "postgres"});
+        std::vector<Index> expected;
+        std::vector<std::string> expected_key;
+        std::istringstream lines(schema.output);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind("CREATE ", 0) == 0 && line.find(" INDEX ") != std::string::npos) {
+                expected.push_back({line.rfind("CREATE UNIQUE", 0) == 0, quoted(line, line.find('('))});
+            } else if (const auto key = line.find("PRIMARY KEY ("); key != std::string::npos) {
+                expected_key = quoted(line, key);
+                expected.push_back({true, expected_key});
+            }
+        }
+        Disconnect();
+        Connect(c.connection, SQL_OV_ODBC3);
+        std::string table = c.table;
+        auto* name = reinterpret_cast<SQLCHAR*>(table.data());
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLStatistics(stmt_, nullptr, 0, nullptr, 0, name, SQL_NTS, SQL_INDEX_ALL, 0)))
+            << Diagnostic(SQL_HANDLE_STMT, stmt_);
+        std::map<std::string, Index> by_name;
+        while (SQLFetch(stmt_) == SQL_SUCCESS) {
+            SQLSMALLINT non_unique = -1, ordinal = 0;
+            char index[256] = "", column[256] = "";
+            SQLLEN got = 0;
+            SQLGetData(stmt_, 4, SQL_C_SSHORT, &non_unique, 0, &got);
+            SQLGetData(stmt_, 6, SQL_C_CHAR, index, sizeof index, &got);
+            SQLGetData(stmt_, 8, SQL_C_SSHORT, &ordinal, 0, &got);
+            SQLGetData(stmt_, 9, SQL_C_CHAR, column, sizeof column, &got);
+            Index& found = by_name[index];
+            found.first = non_unique == SQL_FALSE;
+            EXPECT_EQ(static_cast<std::size_t>(ordinal), found.second.size() + 1) << index;
+            found.second.push_back(lower(column));
+        }
+        SQLCloseCursor(stmt_);
+        std::vector<Index> found;
+        for (const auto& [index, columns] : by_name)
+            found.push_back(columns);
+        std::sort(found.begin(), found.end());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(found, expected) << c.table;
+
+        ASSERT_TRUE(SQL_SUCCEEDED(SQLPrimaryKeys(stmt_, nullptr, 0, nullptr, 0, name, SQL_NTS)))
+            << Diagnostic(SQL_HANDLE_STMT, stmt_);
+        std::vector<std::string> key;
+        char column[256] = "";
+        SQLLEN got = 0;
+        while (SQLFetch(stmt_) == SQL_SUCCESS &&
+               SQL_SUCCEEDED(SQLGetData(stmt_, 4, SQL_C_CHAR, column, sizeof column, &got)))
+            key.push_back(lower(column));
+        SQLCloseCursor(stmt_);
+        EXPECT_EQ(key, expected_key) << c.table;
     }
 }
 
