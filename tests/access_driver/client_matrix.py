@@ -20,6 +20,7 @@ import hashlib
 import io
 import os
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -190,7 +191,7 @@ def when(text):
     return datetime.datetime.strptime(text, "%Y-%m-%d %H:%M:%S")
 
 
-def make_cases(fixtures, related):
+def make_cases(fixtures, generated):
     """Every case with its expected rows, computed from mdb-export's rows."""
     path = {dsn: os.path.join(fixtures, f) for dsn, f in FILES.items()}
     t1 = export(path["jet3"], "Table1")
@@ -258,8 +259,10 @@ def make_cases(fixtures, related):
          lambda rows: any(r.startswith("ERROR") for r in rows) and any("read-only" in r for r in rows)
          and unchanged(path["jet3"])),
     ]
-    if related:
-        cases += related_cases(related)
+    if "related" in generated:
+        cases += related_cases(generated["related"])
+    if "retyped" in generated:
+        cases += retyped_cases(generated["retyped"])
     return cases
 
 
@@ -295,19 +298,34 @@ def unchanged(path):
     return checksum(path) == CHECKSUMS[path]
 
 
-def make_related_file(sandbox):
-    """Two related tables, made by the tests' generator with libmdb's own row
-    packing into a copy of a fixture; None where the generator is not built."""
+def retyped_cases(path):
+    """A Single column read and computed with: Table1.F of the generated file,
+    whose rows E 1000 and 1001 hold 1.1 and -3.4e38 as Singles. mdb-export
+    prints a Single's shortest decimal; the value is that decimal rounded to
+    a 4-byte float."""
+    rows = {int(r["E"]): r for r in export(path, "Table1")}
+    single = {e: struct.unpack("<f", struct.pack("<f", float(rows[e]["F"])))[0] for e in (1000, 1001)}
+    return [
+        ("Single", "retyped", "select E, F, F * 2 from Table1 where E in (1000, 1001) order by E", [],
+         rows_are([[e, single[e], single[e] * 2] for e in (1000, 1001)])),
+    ]
+
+
+def make_generated_files(sandbox):
+    """Files made by the tests' generator with libmdb's own row packing into a
+    copy of a fixture: two related tables, and Table1 with a Single and a
+    Binary column. Empty where the generator is not built."""
     generator = os.environ.get("TARNWICK_MAKE_ACCESS_FILE", "")
     if not os.access(generator, os.X_OK):
-        return None
-    path = os.path.join(sandbox, "related.mdb")
-    subprocess.run([generator, os.path.join(FIXTURES, FILES["jet3"]), path, "60", "7"], check=True,
-                   stdout=subprocess.DEVNULL)
-    return path
+        return {}
+    jet3 = os.path.join(FIXTURES, FILES["jet3"])
+    made = {"related": os.path.join(sandbox, "related.mdb"), "retyped": os.path.join(sandbox, "retyped.mdb")}
+    subprocess.run([generator, jet3, made["related"], "60", "7"], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([generator, "--retype", jet3, made["retyped"]], check=True, stdout=subprocess.DEVNULL)
+    return made
 
 
-def make_data_sources(build, fixtures, sandbox, related):
+def make_data_sources(build, fixtures, sandbox, generated):
     if build is not None:
         subprocess.run([os.path.join(TOP, "scripts", "make-sandbox.sh"), build, sandbox], check=True)
         os.environ["ODBCSYSINI"] = sandbox
@@ -317,8 +335,7 @@ def make_data_sources(build, fixtures, sandbox, related):
     client = os.environ.get("TARNWICK_CONFIG_DSN_CLIENT",
                             os.path.join(TOP, "build", "tests", "driver_setup", "config_dsn_client"))
     sources = [(dsn, os.path.join(fixtures, f)) for dsn, f in FILES.items()]
-    if related:
-        sources.append(("related", related))
+    sources += sorted(generated.items())
     for dsn, path in sources:
         folder, name = os.path.split(path)
         # The attribute list as the program builds it.
@@ -382,11 +399,11 @@ def main():
             build, fixtures = None, sys.argv[3]
             wanted = sys.argv[4:] or list(CLIENTS)
         FIXTURES = fixtures
-        related = make_related_file(sandbox)
-        if not related:
-            print("SKIP join, GROUP BY: the generator of related tables is not built")
-        make_data_sources(build, fixtures, sandbox, related)
-        cases = make_cases(fixtures, related)
+        generated = make_generated_files(sandbox)
+        if not generated:
+            print("SKIP join, GROUP BY, Single: the tests' file generator is not built")
+        make_data_sources(build, fixtures, sandbox, generated)
+        cases = make_cases(fixtures, generated)
         passed = {}
         for client in wanted:
             if client == "base" and not shutil.which("soffice"):

@@ -667,6 +667,29 @@ TEST_P(EngineLongMemoTest, ReadsWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Lengths, EngineLongMemoTest, ::testing::Values(1, 5000, 30000, 1000000));
 
+// Single and Binary columns, which no fixture has: the generator retypes two
+// columns of a copy and adds rows with a float's bytes and bytes that are no
+// text (7F, 80, FF, a zero inside). Every value, and the added float compared in
+// SQL, as mdb-export reads them.
+TEST(EngineRetypedFileTest, SingleAndBinaryValuesAreWhatMdbExportPrints) {
+    char dir[] = "/tmp/tarnwick-engine-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/retyped.mdb";
+    ::Run({TARNWICK_MAKE_ACCESS_FILE, "--retype", Fixture("jackcess/testV1997.mdb"), path});
+    const Export e = ExportTable(path, "Table1");
+    ASSERT_EQ(e.types[5], "Single");
+    ASSERT_EQ(e.types[1], "Binary");
+    Db db;
+    db.Open(path);
+    ExpectTableIsWhatMdbExportPrints(db, path, "Table1");
+    // 1.1 as a Single is 1.10000002384185791015625 exactly: the stored value,
+    // not the decimal the user typed.
+    const auto rows = db.Query("SELECT E FROM Table1 WHERE F = 1.10000002384185791015625 AND hex(B) = '017F80FF0041'");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "1000");
+    fs::remove_all(dir);
+}
+
 // The driver's library is loaded by SQLite ODBC as an extension with no
 // entry point named: SQLite derives sqlite3_tarnwickmdbodbc_init from the
 // file name libtarnwick-mdbodbc.so.

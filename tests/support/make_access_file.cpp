@@ -8,6 +8,7 @@
 //   make_access_file FIXTURE OUT ROWS KEYS
 //   make_access_file --memo FIXTURE OUT CHARS
 //   make_access_file --texts FIXTURE OUT TEXT...
+//   make_access_file --retype FIXTURE OUT
 //
 // Table1.E (Long) is the row's number 0..rows-1, Table1.D (Integer) is that
 // number modulo keys, and Table3.a (Long) runs over 0..keys-1, so joining
@@ -20,6 +21,13 @@
 // With --texts, a copy of dates.mdb whose DateTest gains one row per TEXT
 // (UTF-8, Basic Multilingual Plane): IDCol 100, 101, ..., ShortTextCol the
 // text stored as UCS-2, the other columns NULL.
+//
+// With --retype, a copy of testV1997.mdb whose Table1 holds a Single and a
+// Binary column, types no fixture has: F (Double) becomes Single and B
+// (Text) Binary in the table definition, so the old rows read their first
+// four bytes of F as a float and B's bytes as they are, and two rows are
+// added: E 1000 with F 1.1 and B the bytes 01 7F 80 FF 00 41, E 1001 with F
+// -3.4e38 and B the text "ab", both with A "single".
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -322,9 +330,87 @@ int AddTexts(const char* fixture, const std::string& out, const std::vector<std:
     return 0;
 }
 
+// Changes the type of a column in the table definition: the column entries
+// follow the index entries, each with its type first and its number at the
+// format's column number offset.
+void Retype(int fd, MdbHandle* mdb, MdbTableDef* table, const char* name, unsigned char type) {
+    const MdbFormatConstants& fmt = *mdb->fmt;
+    const auto page = static_cast<off_t>(table->entry->table_pg) * fmt.pg_size;
+    const off_t first = page + fmt.tab_cols_start_offset + table->num_real_idxs * fmt.tab_ridx_entry_size;
+    for (unsigned i = 0; i < table->num_cols; ++i) {
+        const auto* col = static_cast<const MdbColumn*>(g_ptr_array_index(table->columns, i));
+        if (std::strcmp(col->name, name) != 0)
+            continue;
+        for (unsigned entry = 0; entry < table->num_cols; ++entry) {
+            const off_t at = first + static_cast<off_t>(entry) * fmt.tab_col_entry_size;
+            unsigned char number = 0;
+            if (pread(fd, &number, 1, at + fmt.col_num_offset) != 1)
+                Fail("cannot read the table definition");
+            if (number == col->col_num) {
+                WriteAt(fd, &type, 1, at);
+                return;
+            }
+        }
+    }
+    Fail(std::string("no column ") + name + " in the table definition");
+}
+
+int RetypeColumns(const char* fixture, const std::string& out) {
+    CopyFixture(fixture, out);
+    MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
+    if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE) || !IS_JET3(mdb)) {
+        Fail("cannot read the fixture, or it is no Access 97 file");
+    }
+    MdbTableDef* table = ReadTable(mdb, "Table1");
+    if (table->num_cols != 9) {
+        Fail("the fixture's Table1 is not the expected one");
+    }
+    const int fd = open(out.c_str(), O_RDWR);
+    if (fd < 0) {
+        Fail("cannot open the output file");
+    }
+    Retype(fd, mdb, table, "F", MDB_FLOAT);
+    Retype(fd, mdb, table, "B", MDB_BINARY);
+    mdb_free_tabledef(table);
+    table = ReadTable(mdb, "Table1");
+
+    const auto nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / mdb->fmt->pg_size);
+    PageWriter pages(fd, mdb, table->entry, nextPage);
+    const struct {
+        std::int32_t e;
+        float f;
+        std::string b;
+    } added[] = {{1000, 1.1f, std::string("\x01\x7f\x80\xff\x00\x41", 6)}, {1001, -3.4e38f, "ab"}};
+    unsigned char row[4096];
+    std::vector<MdbField> fields(9);
+    const std::string a = "single";
+    for (const auto& r : added) {
+        unsigned char f[8] = {};
+        std::memcpy(f, &r.f, sizeof r.f); // a Single's four bytes, in a slot of the old eight
+        fields[0] = Field(table, 0, a.data(), static_cast<int>(a.size()));
+        fields[1] = Field(table, 1, r.b.data(), static_cast<int>(r.b.size()));
+        fields[4] = Field(table, 4, &r.e, 4);
+        fields[5] = Field(table, 5, f, 8);
+        for (unsigned c : {2u, 3u, 6u, 7u, 8u}) {
+            fields[c] = Field(table, c, nullptr, 0);
+        }
+        pages.Add(row, mdb_pack_row(table, row, 9, fields.data()));
+    }
+    pages.Flush();
+    RewriteUsageMap(fd, mdb, table, pages.Written(), pages.NextPage());
+    SetRowCount(fd, mdb, table, table->num_rows + std::size(added));
+    close(fd);
+    mdb_free_tabledef(table);
+    mdb_close(mdb);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--retype") == 0) {
+        return RetypeColumns(argv[2], argv[3]);
+    }
     if (argc == 5 && std::strcmp(argv[1], "--memo") == 0) {
         return AddLongMemo(argv[2], argv[3], std::atol(argv[4]));
     }
@@ -333,7 +419,7 @@ int main(int argc, char** argv) {
     }
     if (argc != 5) {
         Fail("usage: make_access_file FIXTURE OUT ROWS KEYS | make_access_file --memo FIXTURE OUT CHARS |"
-             " make_access_file --texts FIXTURE OUT TEXT...");
+             " make_access_file --texts FIXTURE OUT TEXT... | make_access_file --retype FIXTURE OUT");
     }
     const std::string out = argv[2];
     const long rows = std::atol(argv[3]);
