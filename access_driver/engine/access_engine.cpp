@@ -92,8 +92,9 @@ int WriteCatalog(sqlite3* db, const AccessConnection& connection, std::string& e
                                 nullptr);
     }
     if (rc == SQLITE_OK) {
-        rc = sqlite3_prepare_v2(db, "INSERT INTO tarnwick_catalog_columns VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", -1,
-                                &columns, nullptr);
+        rc = sqlite3_prepare_v2(
+            db, "INSERT INTO tarnwick_catalog_columns VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)", -1,
+            &columns, nullptr);
     }
     for (const AccessTable& table : connection.Tables()) {
         if (rc != SQLITE_OK) {
