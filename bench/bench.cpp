@@ -55,24 +55,15 @@ extern char** environ;
 
 namespace {
 
+using tarnwick::bench::Median;
+using tarnwick::bench::Now;
+
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 using tarnwick::testing::FixturePath;
 using tarnwick::testing::OdbcSandbox;
 using tarnwick::testing::ReadFile;
 using tarnwick::testing::WriteFile;
-
-double Now() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t n = values.size();
-    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 struct ChildResult {
     int status = 0;

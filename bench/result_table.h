@@ -1,13 +1,28 @@
 #pragma once
 
 // The benchmarks' table: one row a measure, ours against a reference, the
-// ratio, and whether the target was met.
+// ratio, and whether the target was met; and the clock they measure with.
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
 namespace tarnwick::bench {
+
+// CLOCK_MONOTONIC, in seconds.
+inline double Now() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+inline double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
 
 struct Row {
     std::string measure;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 
 namespace tarnwick::access {
 namespace {
@@ -225,12 +226,122 @@ std::string FormatAccessDate(double value) {
     return text;
 }
 
+bool PropertiesAreWellFormed(std::string_view kkd) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(kkd.data());
+    auto int16 = [&](std::size_t at) { return static_cast<std::size_t>(bytes[at] | bytes[at + 1] << 8); };
+    if (kkd.size() < 4 ||
+        (kkd.substr(0, 4) != std::string_view("KKD", 4) && kkd.substr(0, 4) != std::string_view("MR2", 4))) {
+        return false;
+    }
+    std::size_t names = 0;
+    for (std::size_t pos = 4; pos < kkd.size();) {
+        if (pos + 6 > kkd.size()) {
+            return false;
+        }
+        const std::size_t length = int16(pos) | int16(pos + 2) << 16;
+        const std::size_t type = int16(pos + 4);
+        if (length < 6 || length > kkd.size() - pos) {
+            return false;
+        }
+        const std::size_t end = pos + length;
+        if (type == 0x80) {
+            // The names: each a 16-bit length and that many bytes.
+            names = 0;
+            for (std::size_t at = pos + 6; at < end; ++names) {
+                if (at + 2 > end || at + 2 + int16(at) > end) {
+                    return false;
+                }
+                at += 2 + int16(at);
+            }
+        } else if (type <= 2) {
+            // A block: its length, its name, then entries of a 16-bit length,
+            // flags, type, name number and value size, and the value.
+            const std::size_t block = pos + 6;
+            if (block + 6 > end || block + 6 + int16(block + 4) > end) {
+                return false;
+            }
+            for (std::size_t at = block + 6 + int16(block + 4); at < end;) {
+                if (at + 8 > end) {
+                    return false;
+                }
+                const std::size_t entry = int16(at);
+                const unsigned char valueType = bytes[at + 3];
+                const std::size_t size = int16(at + 6);
+                if (int16(at + 4) >= names || at + 8 + size > end) {
+                    break; // libmdb stops reading the block here
+                }
+                // libmdb reads a number's whole width, whatever the size says.
+                static constexpr std::size_t kWidths[] = {0, 1, 1, 2, 4, 8, 4, 8, 8, 0, 0, 0, 0, 0, 0, 16, 17};
+                const std::size_t width = valueType < std::size(kWidths) ? kWidths[valueType] : 0;
+                if (entry < 8 || at + 8 + std::max(size, width) > end) {
+                    return false;
+                }
+                at += entry;
+            }
+        }
+        pos = end;
+    }
+    return true;
+}
+
+namespace {
+
+// The tables MSysObjects lists (type 1, as libmdb's catalog of MDB_TABLE),
+// into mdb->catalog as libmdb would have put them there.
+bool ReadCatalog(MdbHandle* mdb) {
+    std::string error;
+    auto objects = TableReader::OpenObjects(mdb, error);
+    if (!objects) {
+        return false;
+    }
+    const MdbTableDef& def = objects->Definition();
+    int id = -1, name = -1, type = -1, flags = -1, properties = -1;
+    for (unsigned i = 0; i < def.num_cols; ++i) {
+        const std::string column = static_cast<const MdbColumn*>(g_ptr_array_index(def.columns, i))->name;
+        for (auto [wanted, index] :
+             {std::pair{"Id", &id}, {"Name", &name}, {"Type", &type}, {"Flags", &flags}, {"LvProp", &properties}}) {
+            if (column == wanted) {
+                *index = static_cast<int>(i);
+            }
+        }
+    }
+    if (id < 0 || name < 0 || type < 0 || flags < 0) {
+        return false;
+    }
+    if (mdb->catalog) {
+        mdb_free_catalog(mdb);
+    }
+    mdb->catalog = g_ptr_array_new();
+    mdb->num_catalog = 0;
+    while (objects->Next()) {
+        const Cell objectType = objects->Read(static_cast<unsigned>(type));
+        if (objectType.type != Cell::Type::Integer || objectType.integer != MDB_TABLE) {
+            continue;
+        }
+        auto* entry = static_cast<MdbCatalogEntry*>(g_malloc0(sizeof(MdbCatalogEntry)));
+        entry->mdb = mdb;
+        std::snprintf(entry->object_name, sizeof entry->object_name, "%s",
+                      objects->Read(static_cast<unsigned>(name)).bytes.c_str());
+        entry->object_type = MDB_TABLE;
+        entry->table_pg = static_cast<unsigned long>(objects->Read(static_cast<unsigned>(id)).integer) & 0x00FFFFFF;
+        entry->flags = static_cast<int>(objects->Read(static_cast<unsigned>(flags)).integer);
+        if (properties >= 0) {
+            std::string kkd = objects->Read(static_cast<unsigned>(properties)).bytes;
+            if (PropertiesAreWellFormed(kkd)) {
+                entry->props = mdb_kkd_to_props(mdb, kkd.data(), kkd.size());
+            }
+        }
+        g_ptr_array_add(mdb->catalog, entry);
+        ++mdb->num_catalog;
+    }
+    return true;
+}
+
+} // namespace
+
 MdbHandlePtr OpenAccessFile(const std::string& path) {
     MdbHandlePtr mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
-    if (!mdb) {
-        return nullptr;
-    }
-    if (!mdb_read_catalog(mdb.get(), MDB_TABLE)) {
+    if (!mdb || !ReadCatalog(mdb.get())) {
         return nullptr;
     }
     return mdb;
@@ -280,15 +391,34 @@ std::unique_ptr<TableReader> TableReader::Open(MdbHandle* shared, const std::str
         error = "table '" + name + "' is no longer in the database file";
         return nullptr;
     }
-    reader->table_ = mdb_read_table(entry);
-    // libmdb 1.0.0 takes an empty usage map (a damaged file) for a valid one.
-    if (!reader->table_ || reader->table_->map_sz < 1 || !reader->table_->usage_map ||
-        !mdb_read_columns(reader->table_) || reader->table_->num_cols != reader->table_->columns->len) {
-        error = "the definition of table '" + name + "' cannot be read";
+    return reader->ReadDefinition(entry, name, error) ? std::move(reader) : nullptr;
+}
+
+std::unique_ptr<TableReader> TableReader::OpenObjects(MdbHandle* shared, std::string& error) {
+    std::unique_ptr<TableReader> reader(new TableReader());
+    reader->mdb_ = mdb_clone_handle(shared);
+    if (!reader->mdb_) {
+        error = "cannot read the database file";
         return nullptr;
     }
-    reader->fields_.resize(reader->table_->num_cols);
-    return reader;
+    MdbCatalogEntry& entry = reader->objectsEntry_;
+    entry.mdb = reader->mdb_;
+    entry.object_type = MDB_TABLE;
+    entry.table_pg = 2;
+    std::snprintf(entry.object_name, sizeof entry.object_name, "%s", "MSysObjects");
+    return reader->ReadDefinition(&entry, entry.object_name, error) ? std::move(reader) : nullptr;
+}
+
+bool TableReader::ReadDefinition(MdbCatalogEntry* entry, const std::string& name, std::string& error) {
+    table_ = mdb_read_table(entry);
+    // libmdb 1.0.0 takes an empty usage map (a damaged file) for a valid one.
+    if (!table_ || table_->map_sz < 1 || !table_->usage_map || !mdb_read_columns(table_) ||
+        table_->num_cols != table_->columns->len) {
+        error = "the definition of table '" + name + "' cannot be read";
+        return false;
+    }
+    fields_.resize(table_->num_cols);
+    return true;
 }
 
 TableReader::~TableReader() {
@@ -414,9 +544,11 @@ bool TableReader::ReadLongValue(int start, int size, std::string& out) {
     if ((header & 0xff000000) != 0) {
         return false;
     }
-    // A chain of rows, each beginning with the next one's page and row.
+    // A chain of rows, each beginning with the next one's page and row; a
+    // damaged file's chain that comes back to a row it passed is refused.
+    std::unordered_set<int> visited;
     for (int pages = 0; pageRow != 0 && pages < kMaxLongValuePages; ++pages) {
-        if (mdb_find_pg_row(mdb_, pageRow, &buf, &offset, &len) != 0 || len < 4) {
+        if (!visited.insert(pageRow).second || mdb_find_pg_row(mdb_, pageRow, &buf, &offset, &len) != 0 || len < 4) {
             return false;
         }
         const std::size_t piece = std::min<std::size_t>(len - 4, length - out.size());

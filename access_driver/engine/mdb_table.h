@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -59,8 +60,16 @@ struct HandleCloser {
 };
 using MdbHandlePtr = std::unique_ptr<MdbHandle, HandleCloser>;
 
-// Opens the file read-only and reads its catalog; null when libmdb cannot.
+// Opens the file read-only and reads its catalog, the tables MSysObjects
+// lists with their properties; null when it cannot. The catalog is read here
+// rather than by libmdb's mdb_read_catalog, which loops without end, taking
+// all memory, over a damaged property record or long-value chain.
 MdbHandlePtr OpenAccessFile(const std::string& path);
+
+// Whether a property blob (MSysObjects.LvProp) can be handed to libmdb's
+// mdb_kkd_to_props: every record and entry inside its bounds and of a length
+// that moves on, every value as long as its type reads.
+bool PropertiesAreWellFormed(std::string_view kkd);
 
 // The catalog entry of the table (user or system) named exactly name.
 MdbCatalogEntry* FindTableEntry(MdbHandle* mdb, const std::string& name);
@@ -88,6 +97,8 @@ public:
     // reads in cache, when given.
     static std::unique_ptr<TableReader> Open(MdbHandle* shared, const std::string& name, std::string& error,
                                              PageCache* cache = nullptr);
+    // The system table MSysObjects, whose definition is always on page 2.
+    static std::unique_ptr<TableReader> OpenObjects(MdbHandle* shared, std::string& error);
     ~TableReader();
     TableReader(const TableReader&) = delete;
     TableReader& operator=(const TableReader&) = delete;
@@ -105,10 +116,12 @@ public:
 
 private:
     TableReader() = default;
+    bool ReadDefinition(MdbCatalogEntry* entry, const std::string& name, std::string& error);
     bool LoadRow(unsigned row);
     bool ReadLongValue(int start, int size, std::string& out);
 
     MdbHandle* mdb_ = nullptr;
+    MdbCatalogEntry objectsEntry_{}; // MSysObjects, which the catalog does not list
     MdbTableDef* table_ = nullptr;
     PageCache* cache_ = nullptr;
     std::vector<MdbField> fields_;

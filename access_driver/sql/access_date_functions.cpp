@@ -193,19 +193,32 @@ void DateAdd(sqlite3_context* context, int, sqlite3_value** argv) {
     ResultCheckedDate(context, FromEpochSeconds(ToEpochSeconds(date) + seconds));
 }
 
+// DateDiff's and DatePart's interval (argv[0]) and their optional first day
+// of the week and first week of the year (argv[options], argv[options + 1]).
+struct IntervalCall {
+    Interval interval = Interval::Invalid;
+    int firstDayOfWeek = 1;
+    int firstWeekOfYear = 1;
+};
+
+bool ReadIntervalCall(sqlite3_context* context, int argc, sqlite3_value** argv, int options, IntervalCall& call) {
+    call.interval = IntervalOf(argv[0]);
+    if (call.interval == Interval::Invalid) {
+        sqlite3_result_error(context, kInvalidCall, -1);
+        return false;
+    }
+    return OptionalWhole(context, argc, argv, options, 1, 0, 7, call.firstDayOfWeek) &&
+           OptionalWhole(context, argc, argv, options + 1, 1, 0, 3, call.firstWeekOfYear);
+}
+
 // DateDiff counts the boundaries crossed between the two dates: from
 // 1999-12-31 to 2000-01-01 is one year, and from 10:59 to 11:00 one hour.
 void DateDiff(sqlite3_context* context, int argc, sqlite3_value** argv) {
-    const Interval interval = IntervalOf(argv[0]);
-    if (interval == Interval::Invalid) {
-        sqlite3_result_error(context, kInvalidCall, -1);
+    IntervalCall call;
+    if (!ReadIntervalCall(context, argc, argv, 3, call))
         return;
-    }
-    int firstDayOfWeek = 1;
-    int firstWeekOfYear = 1;
-    if (!OptionalWhole(context, argc, argv, 3, 1, 0, 7, firstDayOfWeek) ||
-        !OptionalWhole(context, argc, argv, 4, 1, 0, 3, firstWeekOfYear))
-        return;
+    const int firstDayOfWeek = call.firstDayOfWeek;
+    const Interval interval = call.interval;
     DateTime from;
     DateTime to;
     if (IsNull(argv[1]) || IsNull(argv[2])) {
@@ -253,17 +266,11 @@ void DateDiff(sqlite3_context* context, int argc, sqlite3_value** argv) {
 }
 
 void DatePart(sqlite3_context* context, int argc, sqlite3_value** argv) {
-    const Interval interval = IntervalOf(argv[0]);
-    if (interval == Interval::Invalid) {
-        sqlite3_result_error(context, kInvalidCall, -1);
-        return;
-    }
-    int firstDayOfWeek = 1;
-    int firstWeekOfYear = 1;
+    IntervalCall call;
     DateTime date;
-    if (!OptionalWhole(context, argc, argv, 2, 1, 0, 7, firstDayOfWeek) ||
-        !OptionalWhole(context, argc, argv, 3, 1, 0, 3, firstWeekOfYear) || !DateArgument(context, argv[1], date))
+    if (!ReadIntervalCall(context, argc, argv, 2, call) || !DateArgument(context, argv[1], date))
         return;
+    const auto [interval, firstDayOfWeek, firstWeekOfYear] = call;
     int64_t result = 0;
     switch (interval) {
     case Interval::Year:

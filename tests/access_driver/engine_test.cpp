@@ -831,6 +831,74 @@ TEST(EngineChangedFileTest, NextStatementSeesNewContentOrAClearError) {
     }
 }
 
+// A property record of length 0 in MSysObjects' LvProp (one byte flipped in
+// a copy of a fixture), over which libmdb's own catalog reading loops until
+// memory runs out: the file opens, its tables are those of the undamaged
+// file, and each reads in full or gives an error.
+TEST(EngineDamagedFileTest, ALoopingPropertyRecordIsPassedOver) {
+    char dir[] = "/tmp/tarnwick-engine-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/damaged.mdb";
+    const std::string fixture = Fixture("jackcess/test2V2003.mdb");
+    fs::copy_file(fixture, path);
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        file.seekg(131071);
+        const char byte = static_cast<char>(file.get() ^ 0xfe);
+        file.seekp(131071);
+        file.put(byte);
+    }
+    Db db;
+    db.Open(path);
+    std::set<std::string> listed;
+    for (const auto& row : db.Query("SELECT name FROM tarnwick_catalog_tables WHERE type = 'TABLE'")) {
+        listed.insert(*row[0]);
+    }
+    const auto names = TableNames(fixture, false);
+    EXPECT_EQ(listed, std::set<std::string>(names.begin(), names.end()));
+    for (const auto& table : names) {
+        std::string error;
+        db.Query("SELECT * FROM " + Quoted(table), {}, &error);
+    }
+    fs::remove_all(dir);
+}
+
+// What libmdb's property parser may be given: each record and entry within
+// the blob and long enough to move on, each value as wide as its type reads.
+TEST(EnginePropertyBlobTest, OnlyWellFormedBlobsAreParsed) {
+    using tarnwick::access::PropertiesAreWellFormed;
+    auto le16 = [](unsigned v) { return std::string{static_cast<char>(v & 0xff), static_cast<char>(v >> 8)}; };
+    auto le32 = [&](unsigned v) { return le16(v & 0xffff) + le16(v >> 16); };
+    // A names record with the one name "Required" (UTF-16).
+    const std::string name = le16(16) + std::string("R\0e\0q\0u\0i\0r\0e\0d\0", 16);
+    const std::string names = le32(static_cast<unsigned>(6 + name.size())) + le16(0x80) + name;
+    // A block with no name and one entry: Required, a Yes/No value of 1.
+    auto block = [&](unsigned entryLength, unsigned type, unsigned size, const std::string& value) {
+        const std::string entry =
+            le16(entryLength) + std::string(1, '\0') + static_cast<char>(type) + le16(0) + le16(size) + value;
+        const std::string body = le32(static_cast<unsigned>(6 + entry.size())) + le16(0) + entry;
+        return le32(static_cast<unsigned>(6 + body.size())) + le16(0) + body;
+    };
+    const std::string head("KKD\0", 4);
+    const struct {
+        const char* name;
+        std::string blob;
+        bool wellFormed;
+    } cases[] = {
+        {"a Yes/No property", head + names + block(9, MDB_BOOL, 1, "\x01"), true},
+        {"names alone", head + names, true},
+        {"no KKD mark", std::string("XYZ\0", 4) + names, false},
+        {"a record of length 0", head + le32(0) + le16(0x80), false},
+        {"a record past the end", head + le32(400) + le16(0x80) + name, false},
+        {"an entry of length 0", head + names + block(0, MDB_BOOL, 1, "\x01"), false},
+        {"a double in 2 bytes at the end", head + names + block(10, MDB_DOUBLE, 2, "ab"), false},
+        {"a value past the block: libmdb stops there", head + names + block(9, MDB_TEXT, 40, "x"), true},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(PropertiesAreWellFormed(c.blob), c.wellFormed) << c.name;
+    }
+}
+
 struct DateCase {
     double serial;
     const char* text;

@@ -197,24 +197,48 @@ std::string CopyFixture(const char* fixture, const std::string& out) {
     return out;
 }
 
+// A copy of an Access 2000 (or Access 97) fixture opened for adding rows to
+// one of its tables: libmdb's handle reads it, fd writes it.
+struct OpenCopy {
+    MdbHandle* mdb = nullptr;
+    MdbTableDef* table = nullptr;
+    int fd = -1;
+    std::uint32_t nextPage = 0; // the first page past the end of the file
+
+    OpenCopy(const char* fixture, const std::string& out, const char* name, unsigned columns, bool jet3) {
+        CopyFixture(fixture, out);
+        mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
+        if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE) || IS_JET3(mdb) != jet3) {
+            Fail(std::string("cannot read the fixture, or it is no Access ") + (jet3 ? "97" : "2000") + " file");
+        }
+        table = ReadTable(mdb, name);
+        if (table->num_cols != columns) {
+            Fail(std::string("the fixture's ") + name + " is not the expected one");
+        }
+        fd = open(out.c_str(), O_RDWR);
+        if (fd < 0) {
+            Fail("cannot open the output file");
+        }
+        nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / mdb->fmt->pg_size);
+    }
+    ~OpenCopy() {
+        close(fd);
+        mdb_free_tabledef(table);
+        mdb_close(mdb);
+    }
+    OpenCopy(const OpenCopy&) = delete;
+    OpenCopy& operator=(const OpenCopy&) = delete;
+};
+
 // A long memo in a chain of long-value rows, one per page: each row holds
 // the page and row of the next, then its piece of the UCS-2 text.
 int AddLongMemo(const char* fixture, const std::string& out, long chars) {
-    CopyFixture(fixture, out);
-    MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
-    if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE) || IS_JET3(mdb)) {
-        Fail("cannot read the fixture, or it is no Access 2000 file");
-    }
-    MdbTableDef* table = ReadTable(mdb, "DateTest");
-    if (table->num_cols != 6) {
-        Fail("the fixture's DateTest is not the expected one");
-    }
-    const int fd = open(out.c_str(), O_RDWR);
-    if (fd < 0) {
-        Fail("cannot open the output file");
-    }
+    OpenCopy copy(fixture, out, "DateTest", 6, false);
+    MdbHandle* mdb = copy.mdb;
+    MdbTableDef* table = copy.table;
+    const int fd = copy.fd;
     const auto pageSize = static_cast<std::size_t>(mdb->fmt->pg_size);
-    auto nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / pageSize);
+    auto nextPage = copy.nextPage;
 
     std::string text;
     for (long i = 0; i < chars; ++i) {
@@ -264,9 +288,6 @@ int AddLongMemo(const char* fixture, const std::string& out, long chars) {
     pages.Flush();
     RewriteUsageMap(fd, mdb, table, pages.Written(), pages.NextPage());
     SetRowCount(fd, mdb, table, table->num_rows + 1);
-    close(fd);
-    mdb_free_tabledef(table);
-    mdb_close(mdb);
     return 0;
 }
 
@@ -291,21 +312,10 @@ std::string Ucs2(const std::string& utf8) {
 }
 
 int AddTexts(const char* fixture, const std::string& out, const std::vector<std::string>& texts) {
-    CopyFixture(fixture, out);
-    MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
-    if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE) || IS_JET3(mdb)) {
-        Fail("cannot read the fixture, or it is no Access 2000 file");
-    }
-    MdbTableDef* table = ReadTable(mdb, "DateTest");
-    if (table->num_cols != 6) {
-        Fail("the fixture's DateTest is not the expected one");
-    }
-    const int fd = open(out.c_str(), O_RDWR);
-    if (fd < 0) {
-        Fail("cannot open the output file");
-    }
-    const auto nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / mdb->fmt->pg_size);
-    PageWriter pages(fd, mdb, table->entry, nextPage);
+    OpenCopy copy(fixture, out, "DateTest", 6, false);
+    MdbHandle* mdb = copy.mdb;
+    MdbTableDef* table = copy.table;
+    PageWriter pages(copy.fd, mdb, table->entry, copy.nextPage);
     unsigned char row[4096];
     std::vector<MdbField> fields(6);
     for (std::size_t i = 0; i < texts.size(); ++i) {
@@ -322,11 +332,8 @@ int AddTexts(const char* fixture, const std::string& out, const std::vector<std:
         pages.Add(row, mdb_pack_row(table, row, 6, fields.data()));
     }
     pages.Flush();
-    RewriteUsageMap(fd, mdb, table, pages.Written(), pages.NextPage());
-    SetRowCount(fd, mdb, table, table->num_rows + texts.size());
-    close(fd);
-    mdb_free_tabledef(table);
-    mdb_close(mdb);
+    RewriteUsageMap(copy.fd, mdb, table, pages.Written(), pages.NextPage());
+    SetRowCount(copy.fd, mdb, table, table->num_rows + texts.size());
     return 0;
 }
 
@@ -356,26 +363,16 @@ void Retype(int fd, MdbHandle* mdb, MdbTableDef* table, const char* name, unsign
 }
 
 int RetypeColumns(const char* fixture, const std::string& out) {
-    CopyFixture(fixture, out);
-    MdbHandle* mdb = mdb_open(out.c_str(), MDB_NOFLAGS);
-    if (!mdb || !mdb_read_catalog(mdb, MDB_TABLE) || !IS_JET3(mdb)) {
-        Fail("cannot read the fixture, or it is no Access 97 file");
-    }
-    MdbTableDef* table = ReadTable(mdb, "Table1");
-    if (table->num_cols != 9) {
-        Fail("the fixture's Table1 is not the expected one");
-    }
-    const int fd = open(out.c_str(), O_RDWR);
-    if (fd < 0) {
-        Fail("cannot open the output file");
-    }
-    Retype(fd, mdb, table, "F", MDB_FLOAT);
-    Retype(fd, mdb, table, "B", MDB_BINARY);
-    mdb_free_tabledef(table);
-    table = ReadTable(mdb, "Table1");
-
-    const auto nextPage = static_cast<std::uint32_t>(std::filesystem::file_size(out) / mdb->fmt->pg_size);
-    PageWriter pages(fd, mdb, table->entry, nextPage);
+    OpenCopy copy(fixture, out, "Table1", 9, true);
+    MdbHandle* mdb = copy.mdb;
+    const int fd = copy.fd;
+    Retype(fd, mdb, copy.table, "F", MDB_FLOAT);
+    Retype(fd, mdb, copy.table, "B", MDB_BINARY);
+    // Read again, so that rows are packed as the new types say.
+    mdb_free_tabledef(copy.table);
+    copy.table = ReadTable(mdb, "Table1");
+    MdbTableDef* table = copy.table;
+    PageWriter pages(fd, mdb, table->entry, copy.nextPage);
     const struct {
         std::int32_t e;
         float f;
@@ -399,9 +396,6 @@ int RetypeColumns(const char* fixture, const std::string& out) {
     pages.Flush();
     RewriteUsageMap(fd, mdb, table, pages.Written(), pages.NextPage());
     SetRowCount(fd, mdb, table, table->num_rows + std::size(added));
-    close(fd);
-    mdb_free_tabledef(table);
-    mdb_close(mdb);
     return 0;
 }
 
