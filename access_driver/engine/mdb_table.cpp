@@ -260,6 +260,9 @@ bool PropertiesAreWellFormed(std::string_view kkd) {
             if (block + 6 > end || block + 6 + int16(block + 4) > end) {
                 return false;
             }
+            // A property twice in one block, which Access never writes, is
+            // one that libmdb's table of them keeps twice and then leaks.
+            std::unordered_set<std::size_t> seen;
             for (std::size_t at = block + 6 + int16(block + 4); at < end;) {
                 if (at + 8 > end) {
                     return false;
@@ -273,7 +276,7 @@ bool PropertiesAreWellFormed(std::string_view kkd) {
                 // libmdb reads a number's whole width, whatever the size says.
                 static constexpr std::size_t kWidths[] = {0, 1, 1, 2, 4, 8, 4, 8, 8, 0, 0, 0, 0, 0, 0, 16, 17};
                 const std::size_t width = valueType < std::size(kWidths) ? kWidths[valueType] : 0;
-                if (entry < 8 || at + 8 + std::max(size, width) > end) {
+                if (entry < 8 || at + 8 + std::max(size, width) > end || !seen.insert(int16(at + 4)).second) {
                     return false;
                 }
                 at += entry;

@@ -68,7 +68,8 @@ MdbHandlePtr OpenAccessFile(const std::string& path);
 
 // Whether a property blob (MSysObjects.LvProp) can be handed to libmdb's
 // mdb_kkd_to_props: every record and entry inside its bounds and of a length
-// that moves on, every value as long as its type reads.
+// that moves on, every value as long as its type reads, no property twice in
+// one block.
 bool PropertiesAreWellFormed(std::string_view kkd);
 
 // The catalog entry of the table (user or system) named exactly name.

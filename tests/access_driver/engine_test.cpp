@@ -872,11 +872,14 @@ TEST(EnginePropertyBlobTest, OnlyWellFormedBlobsAreParsed) {
     // A names record with the one name "Required" (UTF-16).
     const std::string name = le16(16) + std::string("R\0e\0q\0u\0i\0r\0e\0d\0", 16);
     const std::string names = le32(static_cast<unsigned>(6 + name.size())) + le16(0x80) + name;
-    // A block with no name and one entry: Required, a Yes/No value of 1.
-    auto block = [&](unsigned entryLength, unsigned type, unsigned size, const std::string& value) {
-        const std::string entry =
-            le16(entryLength) + std::string(1, '\0') + static_cast<char>(type) + le16(0) + le16(size) + value;
-        const std::string body = le32(static_cast<unsigned>(6 + entry.size())) + le16(0) + entry;
+    // A block with no name and `copies` entries: Required, a Yes/No value of 1.
+    auto block = [&](unsigned entryLength, unsigned type, unsigned size, const std::string& value, int copies = 1) {
+        std::string entries;
+        for (int i = 0; i < copies; ++i) {
+            entries +=
+                le16(entryLength) + std::string(1, '\0') + static_cast<char>(type) + le16(0) + le16(size) + value;
+        }
+        const std::string body = le32(static_cast<unsigned>(6 + entries.size())) + le16(0) + entries;
         return le32(static_cast<unsigned>(6 + body.size())) + le16(0) + body;
     };
     const std::string head("KKD\0", 4);
@@ -893,6 +896,7 @@ TEST(EnginePropertyBlobTest, OnlyWellFormedBlobsAreParsed) {
         {"an entry of length 0", head + names + block(0, MDB_BOOL, 1, "\x01"), false},
         {"a double in 2 bytes at the end", head + names + block(10, MDB_DOUBLE, 2, "ab"), false},
         {"a value past the block: libmdb stops there", head + names + block(9, MDB_TEXT, 40, "x"), true},
+        {"one property twice in a block", head + names + block(9, MDB_BOOL, 1, "\x01", 2), false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(PropertiesAreWellFormed(c.blob), c.wellFormed) << c.name;
